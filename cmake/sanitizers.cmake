@@ -1,0 +1,5 @@
+if(QOR_SANITIZE)
+  set(_qor_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_compile_options(${_qor_san})
+  add_link_options(${_qor_san})
+endif()
