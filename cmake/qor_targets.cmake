@@ -45,6 +45,8 @@ function(qor_gtest name)
     gtest_discover_tests(${name}
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
-      PROPERTIES TIMEOUT 120 LABELS ${name})
+      PROPERTIES TIMEOUT 120 LABELS ${name}
+                 # Native tests of one build tree meet in their own runtime directory.
+                 ENVIRONMENT "QOR_RUNTIME_DIR=${CMAKE_BINARY_DIR}/runtime")
   endif()
 endfunction()
