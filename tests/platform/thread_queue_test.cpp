@@ -8,6 +8,8 @@
 
 #include "platform/clock.h"
 #include "platform/event.h"
+#include "tests/helpers/msg_peer.h"
+#include "tests/platform/pump_support.h"
 
 using namespace qor::platform;
 
@@ -149,4 +151,44 @@ TEST(ThreadQueue, WaitMessageWakesForAPostAndTimesOutWithout) {
   ASSERT_TRUE(peek_message(m, true));
   EXPECT_EQ(m.wparam, 5u);
   EXPECT_TRUE(wait_message(0) == false);
+}
+
+TEST(ThreadQueue, PostsFromAnotherProcessAndAThreadEachKeepTheirOrder) {
+  ASSERT_TRUE(create_thread_queue());
+  take_all();
+  ThreadId me = current_thread_id();
+  constexpr std::uint32_t count = 3000;
+  constexpr std::uint32_t process_tag = 1, thread_tag = 2;
+  std::uint32_t next[3] = {0, 0, 0};
+  bool done[3] = {false, false, false};
+  bool in_order = true;
+  auto seen = [&](const Message& m) {
+    if (m.lparam != process_tag && m.lparam != thread_tag) return;
+    if (m.id == msg_peer::msg_item) {
+      in_order = in_order && m.wparam == next[m.lparam];
+      next[m.lparam] = m.wparam + 1;
+    } else if (m.id == msg_peer::msg_done) {
+      done[m.lparam] = true;
+    }
+  };
+  std::thread local_poster([&] {
+    for (std::uint32_t i = 0; i < count; ++i) post_thread_message(me, msg_peer::msg_item, i, thread_tag);
+    post_thread_message(me, msg_peer::msg_done, count, thread_tag);
+  });
+  int code = pump::run_peer("post " + std::to_string(me) + " " + std::to_string(count) + " " +
+                                std::to_string(process_tag),
+                            seen);
+  pump::until([&] { return done[thread_tag]; }, 20000, seen);
+  local_poster.join();
+  EXPECT_EQ(code, 0) << "every post of the other process succeeded";
+  EXPECT_TRUE(done[process_tag]);
+  EXPECT_TRUE(done[thread_tag]);
+  EXPECT_EQ(next[process_tag], count);
+  EXPECT_EQ(next[thread_tag], count);
+  EXPECT_TRUE(in_order);
+}
+
+TEST(ThreadQueue, PostFromAnotherProcessToAThreadWithoutAQueueFails) {
+  QueueThread without(false);
+  EXPECT_EQ(pump::run_peer("post " + std::to_string(without.id()) + " 1 0"), 1);
 }
