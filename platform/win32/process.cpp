@@ -80,7 +80,12 @@ bool Process::wait(std::uint32_t timeout_ms, std::uint32_t* exit_code) {
 }
 
 // The exit code of a killed program is the one a SIGKILL gives on native.
-bool Process::kill() { return state_ && TerminateProcess(state_->process, 128 + 9) != 0; }
+bool Process::kill() {
+  // Wine accepts the order for a process that has already ended; Windows
+  // refuses it. Both targets refuse it here.
+  if (!running()) return false;
+  return TerminateProcess(state_->process, 128 + 9) != 0;
+}
 
 Process start_process(const std::string& command_line, const std::string& folder) {
   if (command_line.empty()) return Process();
