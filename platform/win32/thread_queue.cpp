@@ -22,6 +22,8 @@ Message from_msg(const MSG& msg) {
 ThreadId current_thread_id() { return GetCurrentThreadId(); }
 
 bool post_thread_message(ThreadId thread, std::uint32_t message, std::uint32_t wparam, std::uint32_t lparam) {
+  // No thread has id 0 (Wine's PostThreadMessage reports success for it).
+  if (thread == 0) return false;
   return PostThreadMessageA(thread, message, wparam, static_cast<LPARAM>(lparam)) != 0;
 }
 
