@@ -80,8 +80,8 @@ std::optional<std::uint32_t> send_message(WindowHandle window, std::uint32_t id,
 // wparam, the tag as lparam and a copy of the `size` bytes at `data`. Waits
 // and fails as send_message; also fails for other numbers, and for private
 // numbers sent to another process.
-std::optional<std::uint32_t> send_data(WindowHandle window, std::uint32_t id, std::uint32_t wparam,
-                                       std::uint32_t tag, const void* data, std::uint32_t size);
+std::optional<std::uint32_t> send_data(WindowHandle window, std::uint32_t id, std::uint32_t wparam, std::uint32_t tag,
+                                       const void* data, std::uint32_t size);
 
 // Starts (or restarts) a timer of the calling thread's window: the pump
 // yields msg_timer with wparam = timer_id to the window about every

@@ -126,11 +126,16 @@ unsigned char fold(unsigned char c) {
   if (c >= 'a' && c <= 'z') return static_cast<unsigned char>(c - 32);
   if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<unsigned char>(c - 32);
   switch (c) {
-    case 0x9A: return 0x8A;
-    case 0x9C: return 0x8C;
-    case 0x9E: return 0x8E;
-    case 0xFF: return 0x9F;
-    default: return c;
+    case 0x9A:
+      return 0x8A;
+    case 0x9C:
+      return 0x8C;
+    case 0x9E:
+      return 0x8E;
+    case 0xFF:
+      return 0x9F;
+    default:
+      return c;
   }
 }
 
@@ -500,9 +505,9 @@ WindowHandle create_window(const std::string& title, WindowHandler handler, std:
   info.pid = current_process_id();
   info.tid = window->owner;
   info.start = posix::process_start_time(info.pid);
-  info.created = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                                std::chrono::system_clock::now().time_since_epoch())
-                                                .count());
+  info.created = static_cast<std::uint64_t>(
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch())
+          .count());
   info.title = title;
   // The socket first: a window that can be found can be reached.
   if (bind(window->listen_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
@@ -605,8 +610,8 @@ std::optional<std::uint32_t> send_message(WindowHandle handle, std::uint32_t id,
   return send_request(handle, kind_plain, id, wparam, lparam, nullptr, 0);
 }
 
-std::optional<std::uint32_t> send_data(WindowHandle handle, std::uint32_t id, std::uint32_t wparam,
-                                       std::uint32_t tag, const void* data, std::uint32_t size) {
+std::optional<std::uint32_t> send_data(WindowHandle handle, std::uint32_t id, std::uint32_t wparam, std::uint32_t tag,
+                                       const void* data, std::uint32_t size) {
   if (size > max_block || (size > 0 && !data)) return std::nullopt;
   auto local = find_local(handle);
   if (id != msg_copydata && (!local || !lists(*local, id))) return std::nullopt;

@@ -7,9 +7,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <string>
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace qor::platform {
 
@@ -93,7 +93,8 @@ LRESULT CALLBACK window_proc(HWND hwnd, UINT id, WPARAM wparam, LPARAM lparam) {
       const COPYDATASTRUCT* block = nullptr;
       if (id == WM_COPYDATA)
         block = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-      else if (lists(data->data_messages, id) && lparam && readable(reinterpret_cast<const void*>(lparam), sizeof *block))
+      else if (lists(data->data_messages, id) && lparam &&
+               readable(reinterpret_cast<const void*>(lparam), sizeof *block))
         block = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
       if (block && (block->cbData == 0 || readable(block->lpData, block->cbData))) {
         m.lparam = static_cast<std::uint32_t>(block->dwData);
@@ -194,8 +195,8 @@ std::optional<std::uint32_t> send_message(WindowHandle window, std::uint32_t id,
   return send(as_hwnd(window), id, wparam, static_cast<LPARAM>(lparam));
 }
 
-std::optional<std::uint32_t> send_data(WindowHandle window, std::uint32_t id, std::uint32_t wparam,
-                                       std::uint32_t tag, const void* data, std::uint32_t size) {
+std::optional<std::uint32_t> send_data(WindowHandle window, std::uint32_t id, std::uint32_t wparam, std::uint32_t tag,
+                                       const void* data, std::uint32_t size) {
   if (window == no_window || (size > 0 && !data)) return std::nullopt;
   HWND hwnd = as_hwnd(window);
   if (id != WM_COPYDATA) {

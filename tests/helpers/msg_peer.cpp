@@ -15,6 +15,8 @@
 //                                    exit 0 posted, 1 no window, 2 post failed
 //   msg_peer own TITLE               owns a window titled TITLE and never
 //                                    pumps; ends after a minute
+#include "tests/helpers/msg_peer.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <string>
@@ -24,7 +26,6 @@
 #include "platform/process.h"
 #include "platform/thread_queue.h"
 #include "platform/window.h"
-#include "tests/helpers/msg_peer.h"
 
 using namespace qor::platform;
 

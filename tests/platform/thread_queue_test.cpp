@@ -175,9 +175,8 @@ TEST(ThreadQueue, PostsFromAnotherProcessAndAThreadEachKeepTheirOrder) {
     for (std::uint32_t i = 0; i < count; ++i) post_thread_message(me, msg_peer::msg_item, i, thread_tag);
     post_thread_message(me, msg_peer::msg_done, count, thread_tag);
   });
-  int code = pump::run_peer("post " + std::to_string(me) + " " + std::to_string(count) + " " +
-                                std::to_string(process_tag),
-                            seen);
+  int code = pump::run_peer(
+      "post " + std::to_string(me) + " " + std::to_string(count) + " " + std::to_string(process_tag), seen);
   pump::until([&] { return done[thread_tag]; }, 20000, seen);
   local_poster.join();
   EXPECT_EQ(code, 0) << "every post of the other process succeeded";

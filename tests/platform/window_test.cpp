@@ -68,7 +68,8 @@ class RecordingWindow {
   WindowHandle handle() const { return handle_; }
   const std::string& title() const { return title_; }
   std::size_t count(std::uint32_t id) const {
-    return static_cast<std::size_t>(std::count_if(seen.begin(), seen.end(), [id](const Seen& s) { return s.id == id; }));
+    return static_cast<std::size_t>(
+        std::count_if(seen.begin(), seen.end(), [id](const Seen& s) { return s.id == id; }));
   }
   std::vector<Seen> seen;
 
@@ -91,10 +92,11 @@ std::string lower(std::string s) {
 class Sender {
  public:
   template <typename F>
-  explicit Sender(F send) : thread_([this, send] {
-      result_ = send();
-      done_.set();
-    }) {}
+  explicit Sender(F send)
+      : thread_([this, send] {
+          result_ = send();
+          done_.set();
+        }) {}
   ~Sender() { thread_.join(); }
   bool returned(std::uint32_t wait_ms = 0) {
     if (finished_ || done_.wait(wait_ms)) finished_ = true;
@@ -352,12 +354,12 @@ TEST(Window, AThreadWaitingForItsSendServesSendsToItsOwnWindows) {
   WindowHandle theirs = no_window;
   Event ready, stop;
   std::thread owner([&] {
-    theirs = create_window(qor::test::unique_name("QorNestB"),
-                           [&](WindowHandle, const WindowMessage& m) -> HandlerResult {
-                             if (m.id != msg_private) return std::nullopt;
-                             auto inner = send_message(mine.handle(), msg_private + 1, 0, 0);
-                             return inner ? *inner + 2 : 0;
-                           });
+    theirs =
+        create_window(qor::test::unique_name("QorNestB"), [&](WindowHandle, const WindowMessage& m) -> HandlerResult {
+          if (m.id != msg_private) return std::nullopt;
+          auto inner = send_message(mine.handle(), msg_private + 1, 0, 0);
+          return inner ? *inner + 2 : 0;
+        });
     ready.set();
     while (!stop.wait(0)) {
       wait_message(10);
