@@ -13,7 +13,8 @@ bool parse_ipv4(const std::string& text, std::uint32_t* address) {
     }
     std::size_t start = i;
     std::uint32_t number = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) number = number * 10 + (text[i++] - '0');
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3)
+      number = number * 10 + (text[i++] - '0');
     std::size_t digits = i - start;
     if (digits == 0 || number > 255 || (digits > 1 && text[start] == '0')) return false;
     value = value << 8 | number;

@@ -58,7 +58,7 @@ static std::string absolute_path(const std::string& path) {
 }
 
 static bool is_program_file(const std::string& path) {
-  struct stat info{};
+  struct stat info {};
   return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), X_OK) == 0;
 }
 
@@ -302,7 +302,8 @@ bool Process::wait(std::uint32_t timeout_ms, std::uint32_t* exit_code) {
     if (timeout_ms != wait_forever && spent >= timeout_ms) return false;
     // The pidfd becomes readable when the child ends; without one, look
     // again every few milliseconds.
-    int slice = timeout_ms == wait_forever ? -1 : static_cast<int>(std::min<std::uint32_t>(timeout_ms - spent, INT_MAX));
+    int slice =
+        timeout_ms == wait_forever ? -1 : static_cast<int>(std::min<std::uint32_t>(timeout_ms - spent, INT_MAX));
     if (child.pidfd >= 0) {
       pollfd ended{child.pidfd, POLLIN, 0};
       poll(&ended, 1, slice);
@@ -354,7 +355,7 @@ Process start_process(const std::string& command_line, const std::string& folder
   std::string program = resolve_program(args[0]);
   if (program.empty()) return Process();
   if (!folder.empty()) {
-    struct stat info{};
+    struct stat info {};
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return Process();
   }
 

@@ -23,47 +23,79 @@ thread_local SocketError last_error = SocketError::none;
 
 SocketError from_errno(int code) {
   switch (code) {
-    case 0: return SocketError::none;
-    case EINTR: return SocketError::interrupted;
+    case 0:
+      return SocketError::none;
+    case EINTR:
+      return SocketError::interrupted;
     case EACCES:
-    case EPERM: return SocketError::access_denied;
-    case EFAULT: return SocketError::bad_address;
-    case EINVAL: return SocketError::invalid_argument;
+    case EPERM:
+      return SocketError::access_denied;
+    case EFAULT:
+      return SocketError::bad_address;
+    case EINVAL:
+      return SocketError::invalid_argument;
     case EMFILE:
-    case ENFILE: return SocketError::too_many_sockets;
+    case ENFILE:
+      return SocketError::too_many_sockets;
     // Winsock reports a non-blocking connect under way as would-block too.
     case EAGAIN:
-    case EINPROGRESS: return SocketError::would_block;
-    case EALREADY: return SocketError::already;
+    case EINPROGRESS:
+      return SocketError::would_block;
+    case EALREADY:
+      return SocketError::already;
     case EBADF:
-    case ENOTSOCK: return SocketError::not_socket;
-    case EDESTADDRREQ: return SocketError::destination_required;
-    case EMSGSIZE: return SocketError::message_too_long;
-    case EPROTOTYPE: return SocketError::wrong_protocol;
-    case ENOPROTOOPT: return SocketError::bad_option;
-    case EPROTONOSUPPORT: return SocketError::protocol_not_supported;
-    case EOPNOTSUPP: return SocketError::not_supported;
-    case EAFNOSUPPORT: return SocketError::family_not_supported;
-    case EADDRINUSE: return SocketError::address_in_use;
-    case EADDRNOTAVAIL: return SocketError::address_not_available;
-    case ENETDOWN: return SocketError::network_down;
-    case ENETUNREACH: return SocketError::network_unreachable;
-    case ENETRESET: return SocketError::network_reset;
-    case ECONNABORTED: return SocketError::connection_aborted;
+    case ENOTSOCK:
+      return SocketError::not_socket;
+    case EDESTADDRREQ:
+      return SocketError::destination_required;
+    case EMSGSIZE:
+      return SocketError::message_too_long;
+    case EPROTOTYPE:
+      return SocketError::wrong_protocol;
+    case ENOPROTOOPT:
+      return SocketError::bad_option;
+    case EPROTONOSUPPORT:
+      return SocketError::protocol_not_supported;
+    case EOPNOTSUPP:
+      return SocketError::not_supported;
+    case EAFNOSUPPORT:
+      return SocketError::family_not_supported;
+    case EADDRINUSE:
+      return SocketError::address_in_use;
+    case EADDRNOTAVAIL:
+      return SocketError::address_not_available;
+    case ENETDOWN:
+      return SocketError::network_down;
+    case ENETUNREACH:
+      return SocketError::network_unreachable;
+    case ENETRESET:
+      return SocketError::network_reset;
+    case ECONNABORTED:
+      return SocketError::connection_aborted;
     // Linux reports a reset once as ECONNRESET and then as EPIPE; Winsock
     // keeps saying WSAECONNRESET.
     case ECONNRESET:
-    case EPIPE: return SocketError::connection_reset;
+    case EPIPE:
+      return SocketError::connection_reset;
     case ENOBUFS:
-    case ENOMEM: return SocketError::no_buffer_space;
-    case EISCONN: return SocketError::is_connected;
-    case ENOTCONN: return SocketError::not_connected;
-    case ESHUTDOWN: return SocketError::shut_down;
-    case ETIMEDOUT: return SocketError::timed_out;
-    case ECONNREFUSED: return SocketError::connection_refused;
-    case EHOSTDOWN: return SocketError::host_down;
-    case EHOSTUNREACH: return SocketError::host_unreachable;
-    default: return SocketError::other;
+    case ENOMEM:
+      return SocketError::no_buffer_space;
+    case EISCONN:
+      return SocketError::is_connected;
+    case ENOTCONN:
+      return SocketError::not_connected;
+    case ESHUTDOWN:
+      return SocketError::shut_down;
+    case ETIMEDOUT:
+      return SocketError::timed_out;
+    case ECONNREFUSED:
+      return SocketError::connection_refused;
+    case EHOSTDOWN:
+      return SocketError::host_down;
+    case EHOSTUNREACH:
+      return SocketError::host_unreachable;
+    default:
+      return SocketError::other;
   }
 }
 

@@ -13,7 +13,8 @@ std::uint32_t current_process_id() { return GetCurrentProcessId(); }
 std::string find_executable(const std::string& file, const std::string& folder) {
   if (file.empty()) return std::string();
   char result[MAX_PATH] = {};
-  auto code = reinterpret_cast<INT_PTR>(FindExecutableA(file.c_str(), folder.empty() ? nullptr : folder.c_str(), result));
+  auto code =
+      reinterpret_cast<INT_PTR>(FindExecutableA(file.c_str(), folder.empty() ? nullptr : folder.c_str(), result));
   if (code <= 32) return std::string();
   return result;
 }

@@ -16,7 +16,8 @@ int main(int argc, char** argv) {
   unsigned long long value = std::strtoull(argv[2], nullptr, 0);
 #ifdef _WIN32
   DWORD written = 0;
-  bool ok = WriteFile(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)), "X", 1, &written, nullptr) && written == 1;
+  bool ok =
+      WriteFile(reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(value)), "X", 1, &written, nullptr) && written == 1;
 #else
   bool ok = write(static_cast<int>(value), "X", 1) == 1;
 #endif

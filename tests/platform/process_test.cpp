@@ -92,7 +92,8 @@ std::string command_line(const std::string& program, const std::vector<std::stri
 Report run_echo(const std::string& tail, const std::string& folder = std::string()) {
   Scratch scratch;
   std::string out = scratch.file("report");
-  Process process = start_process(quote_argument(helper_program("echo_args")) + " " + quote_argument(out) + " " + tail, folder);
+  Process process =
+      start_process(quote_argument(helper_program("echo_args")) + " " + quote_argument(out) + " " + tail, folder);
   Report report;
   if (!process) {
     ADD_FAILURE() << "echo_args did not start";
@@ -174,11 +175,11 @@ TEST(CommandLine, ArgumentsReachTheProgramSplitByTheWindowsRules) {
       {"\"a b\" c", {"a b", "c"}},
       {"a\"b c\"d", {"ab cd"}},
       {"\"\" x \"\"", {"", "x", ""}},
-      {"a\\b c\\\\d", {"a\\b", "c\\\\d"}},             // no quote follows: literal
-      {"a\\\"b", {"a\"b"}},                             // \"  -> "
-      {"a\\\\\\\"b", {"a\\\"b"}},                       // \\\" -> \"
-      {"\"a\\\\\" b", {"a\\", "b"}},                    // \\" -> \ and the quote closes
-      {"\\\\\\\\\"a b\"", {"\\\\a b"}},                 // \\\\" -> \\ and the quote opens
+      {"a\\b c\\\\d", {"a\\b", "c\\\\d"}},  // no quote follows: literal
+      {"a\\\"b", {"a\"b"}},                 // \"  -> "
+      {"a\\\\\\\"b", {"a\\\"b"}},           // \\\" -> \"
+      {"\"a\\\\\" b", {"a\\", "b"}},        // \\" -> \ and the quote closes
+      {"\\\\\\\\\"a b\"", {"\\\\a b"}},     // \\\\" -> \\ and the quote opens
       {"\"\\\"quoted\\\"\"", {"\"quoted\""}},
       {"\"tab\there\"", {"tab\there"}},
       {"\"unclosed part", {"unclosed part"}},
@@ -212,12 +213,8 @@ TEST(CommandLine, RunsOfQuotesFollowCommandLineToArgvW) {
     std::vector<std::string> args;
   };
   const Case cases[] = {
-      {"\"a\"\"b\"", {"a\"b"}},
-      {"\"\"\"a\"\"\"", {"\"a\""}},
-      {"a\"\"\"b", {"a\"b"}},
-      {"\"\"\"", {"\""}},
-      {"\"\"\"\"\"\" x", {"\"\"", "x"}},
-      {"\"\" \"\"", {"", ""}},
+      {"\"a\"\"b\"", {"a\"b"}}, {"\"\"\"a\"\"\"", {"\"a\""}},      {"a\"\"\"b", {"a\"b"}},
+      {"\"\"\"", {"\""}},       {"\"\"\"\"\"\" x", {"\"\"", "x"}}, {"\"\" \"\"", {"", ""}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.tail);
@@ -228,9 +225,19 @@ TEST(CommandLine, RunsOfQuotesFollowCommandLineToArgvW) {
 }
 
 TEST(CommandLine, QuotedArgumentsComeBackUnchanged) {
-  const std::vector<std::string> args = {
-      "plain", "", "two words", "tab\tin", "a\"b", "\"", "trailing\\", "trailing\\\\", "a\\\"b",
-      "\\\\server\\share\\", "C:\\Program Files\\", "new\nline", "mixed \\\" \\\\\" end\\"};
+  const std::vector<std::string> args = {"plain",
+                                         "",
+                                         "two words",
+                                         "tab\tin",
+                                         "a\"b",
+                                         "\"",
+                                         "trailing\\",
+                                         "trailing\\\\",
+                                         "a\\\"b",
+                                         "\\\\server\\share\\",
+                                         "C:\\Program Files\\",
+                                         "new\nline",
+                                         "mixed \\\" \\\\\" end\\"};
   std::string line = command_line("prog", args);
   std::vector<std::string> expected{"prog"};
   expected.insert(expected.end(), args.begin(), args.end());
@@ -344,7 +351,8 @@ TEST(Process, WaitEndsWithTheExitCode) {
 
 TEST(AskToQuit, PostsTheQuitMessageToAProgramWithAQueue) {
   Scratch scratch;
-  Process process = start_process(command_line(helper_program("wait_quit"), {scratch.file("ready"), scratch.file("done")}), "");
+  Process process =
+      start_process(command_line(helper_program("wait_quit"), {scratch.file("ready"), scratch.file("done")}), "");
   ASSERT_TRUE(process);
   Reaper reaper{process};
   ASSERT_TRUE(wait_for_file(scratch.file("ready")));
@@ -409,7 +417,8 @@ TEST(AskToQuit, FailsForAProgramThatHasEnded) {
 
 TEST(Process, KillEndsAProgramAtOnce) {
   Scratch scratch;
-  Process process = start_process(command_line(helper_program("wait_quit"), {scratch.file("ready"), scratch.file("done")}), "");
+  Process process =
+      start_process(command_line(helper_program("wait_quit"), {scratch.file("ready"), scratch.file("done")}), "");
   ASSERT_TRUE(process);
   ASSERT_TRUE(wait_for_file(scratch.file("ready")));
   EXPECT_TRUE(process.kill());
