@@ -54,7 +54,14 @@ bool make_address(const std::string& path, sockaddr_un& addr) {
   return true;
 }
 
-std::string queue_path(ThreadId tid) { return posix::runtime_subdir("threads") + "/" + std::to_string(tid); }
+// The folder is made once; the runtime directory itself never changes in a
+// process.
+const std::string& threads_dir() {
+  static const std::string dir = posix::runtime_subdir("threads");
+  return dir;
+}
+
+std::string queue_path(ThreadId tid) { return threads_dir() + "/" + std::to_string(tid); }
 
 void unlink_process_queues() {
   Registry& r = registry();
@@ -107,6 +114,7 @@ thread_local SenderSocket sender;
 std::shared_ptr<ThreadQueue> make_queue() {
   auto queue = std::make_shared<ThreadQueue>();
   queue->tid = current_thread_id();
+  posix::runtime_subdir("threads");  // made again if it was removed meanwhile
   queue->path = queue_path(queue->tid);
   sockaddr_un addr;
   if (!make_address(queue->path, addr)) return nullptr;
@@ -308,6 +316,12 @@ bool wait_message(std::uint32_t timeout_ms) {
 }
 
 bool get_message(Message& out) {
+  if (!posix::own_queue(true)) {
+    // No queue can be made: reported like the quit message, as GetMessage's
+    // error is by the win32 back end, rather than waiting for ever.
+    out = Message{no_window, msg_quit, 0, 0};
+    return false;
+  }
   for (;;) {
     if (peek_message(out, true)) return out.id != msg_quit;
     wait_message(wait_forever);

@@ -110,7 +110,10 @@ std::string hex_name(WindowHandle handle) {
   return text;
 }
 
-std::string windows_dir() { return posix::runtime_subdir("windows"); }
+const std::string& windows_dir() {
+  static const std::string dir = posix::runtime_subdir("windows");
+  return dir;
+}
 
 bool make_address(const std::string& path, sockaddr_un& addr) {
   if (path.size() >= sizeof addr.sun_path) return false;
@@ -492,7 +495,8 @@ WindowHandle create_window(const std::string& title, WindowHandler handler, std:
   window->title = title;
   window->handler = std::move(handler);
   window->data_messages = std::move(data_messages);
-  std::string dir = windows_dir();
+  // Made again if it was removed meanwhile.
+  std::string dir = posix::runtime_subdir("windows");
   std::string name = hex_name(window->handle);
   window->sock_path = dir + "/" + name + ".sock";
   window->info_path = dir + "/" + name + ".info";
