@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/event.h"  // wait_forever
 #include "platform/message.h"
 
 namespace qor::platform {
