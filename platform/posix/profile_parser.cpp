@@ -19,6 +19,8 @@ struct Text {
   Encoding encoding = Encoding::ansi;
   std::u16string chars;
   std::vector<std::size_t> offsets;
+  // Where a UTF-8 character cut off by the end of the file starts, if one is.
+  std::size_t cut_tail = std::string::npos;
 };
 
 void put_code_point(std::u16string& out, char32_t c) {
@@ -47,6 +49,7 @@ void decode_utf8(const std::string& bytes, std::size_t i, Text& text) {
                                                        : (lead >= 0xF0 && lead <= 0xF4) ? 3
                                                                                         : 0;
       if (more > 0 && i + more > n) {
+        text.cut_tail = start;
         i = n;
       } else if (more > 0) {
         char32_t value = lead & (more == 1 ? 0x1F : more == 2 ? 0x0F : 0x07);
@@ -352,8 +355,23 @@ bool profile_texts_writable(const std::string& section, const std::string& key, 
 bool write_profile_text(const std::string* file, const std::string& section, const std::string& key,
                         const std::string& value, std::string* result) {
   if (!result || !profile_texts_writable(section, key, value)) return false;
-  const std::string bytes = file ? *file : std::string();
-  const Text text = decode(bytes);
+  std::string bytes = file ? *file : std::string();
+  Text text = decode(bytes);
+  if (bytes.size() % 2 == 1 && (text.encoding == Encoding::utf16le || text.encoding == Encoding::utf16be)) {
+    // The odd last byte read as a unit of its own; it is stored as that
+    // unit, so that what follows it stays aligned.
+    char last = bytes.back();
+    bytes.back() = '\0';
+    bytes += text.encoding == Encoding::utf16le ? '\0' : last;
+    if (text.encoding == Encoding::utf16le) bytes[bytes.size() - 2] = last;
+    text = decode(bytes);
+  }
+  if (text.cut_tail != std::string::npos) {
+    // A character cut off by the end of the file reads as U+FFFD, and takes
+    // whatever follows it; it is stored as U+FFFD before anything follows.
+    bytes = bytes.substr(0, text.cut_tail) + "\xEF\xBF\xBD";
+    text = decode(bytes);
+  }
   const std::u16string& t = text.chars;
   const std::u16string s = query_name(section), k = query_name(key), v = to_wide(value);
   const std::u16string eol = line_end_of(t);
