@@ -46,7 +46,9 @@ function(qor_gtest name)
       DISCOVERY_MODE PRE_TEST
       DISCOVERY_TIMEOUT 120
       PROPERTIES TIMEOUT 120 LABELS ${name}
-                 # Native tests of one build tree meet in their own runtime directory.
-                 ENVIRONMENT "QOR_RUNTIME_DIR=${CMAKE_BINARY_DIR}/runtime")
+                 # Native tests of one build tree meet in their own runtime directory,
+                 # and their drive letters are folders of the build tree too.
+                 ENVIRONMENT "QOR_RUNTIME_DIR=${CMAKE_BINARY_DIR}/runtime"
+                 ENVIRONMENT_MODIFICATION "QOR_DRIVE_ROOT=set:${CMAKE_BINARY_DIR}/drives")
   endif()
 endfunction()
