@@ -46,6 +46,8 @@ std::string drive_root() {
 }
 
 void make_folders(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode)) return;
   for (std::size_t cut = path.find('/', 1); ; cut = path.find('/', cut + 1)) {
     mkdir(path.substr(0, cut).c_str(), 0777);
     if (cut == std::string::npos) break;
