@@ -416,7 +416,6 @@ std::uint16_t free_port() {
   close(fd);
   return port;
 }
-#endif
 
 // One client's talk with a pipe_peer server across the network.
 void talk_to_remote_echo(const std::string& path) {
@@ -438,6 +437,7 @@ void talk_to_remote_echo(const std::string& path) {
   EXPECT_EQ(text_of(peek_for(*pipe, 13)), "13/6");
   EXPECT_EQ(receive(*pipe), "echo:aecho:bc");
 }
+#endif
 
 TEST(RemotePipe, ThroughTheGatewayOfThisMachine) {
   if (on_win32) GTEST_SKIP() << "remote pipes of Windows travel over SMB, which Wine does not carry between machines";
