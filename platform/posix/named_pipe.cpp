@@ -22,7 +22,6 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
-#include <deque>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -359,44 +358,30 @@ class LocalClient final : public PipeClient::State {
 };
 
 // A pipe of another machine: a TCP connection to its gateway. Frames are
-// taken off the connection into `messages_` as they arrive, so that peek
-// can tell the sizes.
+// taken off the connection as they arrive, so that peek can tell the sizes.
 class RemoteClient final : public PipeClient::State {
  public:
-  explicit RemoteClient(int descriptor) : State(descriptor) {}
+  explicit RemoteClient(int descriptor) : State(descriptor), frames_(pipe_max_message) {}
 
   std::optional<PipeWaiting> peek() override {
     while (receive(false)) {
     }
-    if (waiting_ == 0 && ended_) return std::nullopt;
+    if (frames_.waiting() == 0 && ended_) return std::nullopt;
     PipeWaiting waiting;
-    waiting.total = waiting_;
-    if (!messages_.empty()) waiting.in_message = messages_.front().size() - front_used_;
+    waiting.total = frames_.waiting();
+    waiting.in_message = frames_.in_message();
     return waiting;
   }
 
   std::optional<std::size_t> read(char* buffer, std::size_t size) override {
     if (size == 0) return 0;
-    while (messages_.empty()) {
+    while (frames_.waiting() == 0) {
       if (ended_) return std::nullopt;
       receive(true);
     }
     while (receive(false)) {
     }
-    std::size_t got = 0;
-    while (got < size && !messages_.empty()) {
-      const std::string& front = messages_.front();
-      std::size_t take = std::min(size - got, front.size() - front_used_);
-      std::memcpy(buffer + got, front.data() + front_used_, take);
-      got += take;
-      front_used_ += take;
-      waiting_ -= take;
-      if (front_used_ == front.size()) {
-        messages_.pop_front();
-        front_used_ = 0;
-      }
-    }
-    return got;
+    return frames_.read(buffer, size);
   }
 
   bool write(const void* data, std::size_t size) override {
@@ -405,8 +390,8 @@ class RemoteClient final : public PipeClient::State {
   }
 
  private:
-  // Takes what the connection holds (waiting for it when `block`) and cuts
-  // the complete frames off. False when nothing came.
+  // Takes what the connection holds (waiting for it when `block`). False
+  // when nothing came.
   bool receive(bool block) {
     if (ended_) return false;
     char chunk[16384];
@@ -419,31 +404,15 @@ class RemoteClient final : public PipeClient::State {
       ended_ = true;
       return false;
     }
-    partial_.append(chunk, static_cast<std::size_t>(n));
-    std::size_t used = 0;
-    while (partial_.size() - used >= 4) {
-      std::uint32_t length = read_le32(reinterpret_cast<const unsigned char*>(partial_.data() + used));
-      if (length > pipe_max_message) {
-        // Not a frame of ours: the connection is of no further use.
-        ended_ = true;
-        shutdown(fd, SHUT_RDWR);
-        break;
-      }
-      if (partial_.size() - used - 4 < length) break;
-      if (length > 0) {
-        messages_.emplace_back(partial_, used + 4, length);
-        waiting_ += length;
-      }
-      used += 4 + length;
+    if (!frames_.take(chunk, static_cast<std::size_t>(n))) {
+      // Not frames of ours: the connection is of no further use.
+      ended_ = true;
+      shutdown(fd, SHUT_RDWR);
     }
-    partial_.erase(0, used);
     return true;
   }
 
-  std::deque<std::string> messages_;
-  std::size_t front_used_ = 0;
-  std::size_t waiting_ = 0;
-  std::string partial_;
+  FrameReader frames_;
   bool ended_ = false;
 };
 

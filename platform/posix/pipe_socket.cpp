@@ -13,25 +13,6 @@
 
 namespace qor::platform::posix {
 
-std::string pipe_file_name(const std::string& name) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string file;
-  file.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    auto c = static_cast<unsigned char>(name[i]);
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-                 (c == '.' && i > 0);
-    if (plain) {
-      file += static_cast<char>(c);
-    } else {
-      file += '%';
-      file += hex[c >> 4];
-      file += hex[c & 15];
-    }
-  }
-  return file;
-}
-
 std::optional<std::string> pipe_socket_path(const std::string& name) {
   std::string path = runtime_subdir("pipes") + "/" + pipe_file_name(name);
   if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
