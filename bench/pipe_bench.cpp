@@ -143,8 +143,9 @@ Way layer_way(const std::string& machine) {
 
 Way raw_way() {
   std::string path = "\\\\.\\PIPE\\" + unique_name();
-  HANDLE server = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
-                                   1, pipe_buffer_size, pipe_buffer_size, 0, nullptr);
+  HANDLE server =
+      CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX, PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, 1,
+                       pipe_buffer_size, pipe_buffer_size, 0, nullptr);
   HANDLE client = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                               OPEN_EXISTING, 0, nullptr);
   if (server == INVALID_HANDLE_VALUE || client == INVALID_HANDLE_VALUE) {

@@ -38,8 +38,8 @@ void check_path(const std::string& text) {
   std::string back;
   for (std::size_t i = 0; i < file.size(); ++i) {
     char c = file[i];
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-                 c == '.';
+    bool plain =
+        (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '_' || c == '.';
     if (plain) {
       back += c;
       continue;

@@ -11,6 +11,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,10 @@ namespace {
 constexpr std::uint32_t retry_bind_ms = 1000;
 // A connection must name its pipe within this time.
 constexpr int request_wait_s = 10;
+// At most this many connections are forwarded at once (each holds two
+// threads); the gateway closes further ones at once.
+constexpr int max_links = 1024;
+std::atomic<int> active_links{0};
 
 int bind_gateway(std::uint16_t port) {
   int on = 1, off = 0;
@@ -67,6 +72,7 @@ struct Link {
   ~Link() {
     close(network);
     close(pipe);
+    --active_links;
   }
   Link(const Link&) = delete;
   Link& operator=(const Link&) = delete;
@@ -112,7 +118,15 @@ void network_to_pipe(const std::shared_ptr<Link>& link) {
 
 bool reply(int fd, std::uint8_t status) { return send_frame(fd, &status, 1); }
 
+// Counted in active_links from its accept until its Link ends (or, before
+// there is one, until it is turned away).
 void serve_connection(int network) {
+  struct Uncount {
+    bool armed = true;
+    ~Uncount() {
+      if (armed) --active_links;
+    }
+  } uncount;
   timeval limit{request_wait_s, 0};
   setsockopt(network, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
   unsigned char header[4];
@@ -127,9 +141,8 @@ void serve_connection(int network) {
     close(network);
     return;
   }
-  auto path = name.find('\\') == std::string::npos && name.find('\0') == std::string::npos
-                  ? pipe_socket_path(name)
-                  : std::nullopt;
+  auto path = name.find('\\') == std::string::npos && name.find('\0') == std::string::npos ? pipe_socket_path(name)
+                                                                                           : std::nullopt;
   if (!path) {
     reply(network, gateway_bad_name);
     close(network);
@@ -146,6 +159,7 @@ void serve_connection(int network) {
   int on = 1;
   setsockopt(network, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   auto link = std::make_shared<Link>(network, pipe);
+  uncount.armed = false;
   if (!reply(network, gateway_connected)) return;
   try {
     std::thread(pipe_to_network, link).detach();
@@ -172,9 +186,15 @@ void serve_connection(int network) {
         }
         break;
       }
+      if (active_links >= max_links) {
+        close(network);
+        continue;
+      }
+      ++active_links;
       try {
         std::thread(serve_connection, network).detach();
       } catch (const std::system_error&) {
+        --active_links;
         close(network);
       }
     }

@@ -99,8 +99,8 @@ std::unique_ptr<PipeServer> PipeServer::create(const std::string& path, int max_
     return nullptr;
   SECURITY_ATTRIBUTES attributes{sizeof attributes, &descriptor, TRUE};
   state->pipe = CreateNamedPipeA(path.c_str(), PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED,
-                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, static_cast<DWORD>(max_instances),
-                                 pipe_buffer_size, pipe_buffer_size, 0, &attributes);
+                                 PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT,
+                                 static_cast<DWORD>(max_instances), pipe_buffer_size, pipe_buffer_size, 0, &attributes);
   if (state->pipe == INVALID_HANDLE_VALUE) return nullptr;
   return std::unique_ptr<PipeServer>(new PipeServer(std::move(state)));
 }
@@ -182,6 +182,8 @@ std::optional<std::size_t> PipeClient::read(char* buffer, std::size_t size) {
   return std::nullopt;
 }
 
-bool PipeClient::write_message(const void* data, std::size_t size) { return write_on(state_->pipe, state_->io, data, size); }
+bool PipeClient::write_message(const void* data, std::size_t size) {
+  return write_on(state_->pipe, state_->io, data, size);
+}
 
 }  // namespace qor::platform

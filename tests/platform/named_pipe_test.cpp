@@ -336,7 +336,8 @@ std::string socket_file(const std::string& file_name) {
 #endif
 
 TEST(NamedPipeNative, ANameBelongsToOneLiveProcessAndOutlivesADeadOne) {
-  if (on_win32) GTEST_SKIP() << "Windows lets every process add instances of a name; native gives a name to one process";
+  if (on_win32)
+    GTEST_SKIP() << "Windows lets every process add instances of a name; native gives a name to one process";
 #ifndef _WIN32
   std::string name = new_name();
   Process holder = start_process(peer_command("hold " + name), "");
@@ -375,11 +376,8 @@ TEST(NamedPipeNative, NamesMapToSocketFilesInsideThePipeFolder) {
     std::string file;
   };
   const Case cases[] = {
-      {"../" + tag, "%2E.%2F" + tag},
-      {tag + "/x", tag + "%2Fx"},
-      {tag + "%2Fx", tag + "%252Fx"},
-      {".x" + tag, "%2Ex" + tag},
-      {tag + " y.z", tag + "%20y.z"},
+      {"../" + tag, "%2E.%2F" + tag}, {tag + "/x", tag + "%2Fx"},     {tag + "%2Fx", tag + "%252Fx"},
+      {".x" + tag, "%2Ex" + tag},     {tag + " y.z", tag + "%20y.z"},
   };
   std::vector<std::unique_ptr<PipeServer>> servers;
   for (const Case& c : cases) {
@@ -471,6 +469,96 @@ TEST(RemotePipe, ThroughTheGatewayOfThisMachine) {
 }
 
 #ifndef _WIN32
+// A raw TCP connection to the gateway on this machine's `port`, for the
+// bytes a program of someone else could send.
+struct RawGatewayConnection {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  explicit RawGatewayConnection(std::uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      close(fd);
+      fd = -1;
+    }
+  }
+  ~RawGatewayConnection() {
+    if (fd >= 0) close(fd);
+  }
+  bool send_bytes(const std::string& bytes) {
+    return send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(bytes.size());
+  }
+  // Everything up to the gateway's end of the connection.
+  std::string rest() {
+    std::string got;
+    char buffer[256];
+    ssize_t n;
+    while ((n = recv(fd, buffer, sizeof buffer, 0)) > 0) got.append(buffer, static_cast<std::size_t>(n));
+    return got;
+  }
+};
+
+std::string frame(const std::string& payload) {
+  std::string bytes(4, '\0');
+  for (int i = 0; i < 4; ++i) bytes[i] = static_cast<char>(payload.size() >> (8 * i));
+  return bytes + payload;
+}
+#endif
+
+TEST(RemotePipe, TheGatewayTurnsAwayWhatIsNotARequestOfOurs) {
+  if (on_win32) GTEST_SKIP() << "the gateway is the native carrier of remote pipes";
+#ifndef _WIN32
+  std::uint16_t port = free_port();
+  ASSERT_NE(port, 0);
+  setenv("QOR_PIPE_PORT", std::to_string(port).c_str(), 1);
+  std::string name = new_name();
+  Process peer = start_process(peer_command("serve " + name + " 2"), "");
+  ASSERT_TRUE(peer);
+  std::uint32_t start = tick_ms();
+  while (RawGatewayConnection(port).fd < 0 && tick_ms() - start < generous_ms) sleep_ms(20);
+
+  const std::string bad_name = frame(std::string(1, '\x7B')), no_such_pipe = frame(std::string(1, '\x02'));
+  struct Case {
+    const char* what;
+    std::string request;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {"a name longer than any", std::string("\xFF\xFF\xFF\x7F", 4), bad_name},
+      {"an empty name", frame(""), bad_name},
+      {"a backslash in the name", frame("a\\b"), bad_name},
+      {"a pipe nobody serves", frame(new_name()), no_such_pipe},
+  };
+  for (const Case& c : cases) {
+    RawGatewayConnection connection(port);
+    ASSERT_GE(connection.fd, 0);
+    ASSERT_TRUE(connection.send_bytes(c.request));
+    EXPECT_EQ(connection.rest(), c.answer) << c.what;
+  }
+
+  {
+    // Connected, then a frame beyond the limit: the gateway ends the
+    // connection, and the server's read fails.
+    RawGatewayConnection connection(port);
+    ASSERT_TRUE(connection.send_bytes(frame(name)));
+    ASSERT_TRUE(connection.send_bytes(std::string("\x00\x00\x10\x00", 4) + "only a little"));
+    EXPECT_EQ(connection.rest(), frame(std::string(1, '\0')));
+  }
+  // The server goes on with its next client.
+  auto client = open_soon(pipe_path("127.0.0.1", name));
+  ASSERT_TRUE(client);
+  ASSERT_TRUE(send(*client, "still there?"));
+  EXPECT_EQ(receive(*client), "echo:still there?");
+  client.reset();
+  std::uint32_t code = 99;
+  EXPECT_TRUE(peer.wait(generous_ms, &code));
+  EXPECT_EQ(code, 0u);
+  unsetenv("QOR_PIPE_PORT");
+#endif
+}
+
+#ifndef _WIN32
 // Two network namespaces joined by a veth pair: 10.231.0.1 (server side)
 // and 10.231.0.2 (client side). They are this test's own hosts; nothing
 // leaves the machine, and everything is removed at the end.
@@ -488,8 +576,9 @@ struct NamespacePair {
            run("ip link add " + veth_s + " netns " + server + " type veth peer name " + veth_c + " netns " + client) &&
            run("ip -n " + server + " addr add 10.231.0.1/30 dev " + veth_s) &&
            run("ip -n " + client + " addr add 10.231.0.2/30 dev " + veth_c) &&
-           run("ip -n " + server + " link set " + veth_s + " up") && run("ip -n " + client + " link set " + veth_c + " up") &&
-           run("ip -n " + server + " link set lo up") && run("ip -n " + client + " link set lo up");
+           run("ip -n " + server + " link set " + veth_s + " up") &&
+           run("ip -n " + client + " link set " + veth_c + " up") && run("ip -n " + server + " link set lo up") &&
+           run("ip -n " + client + " link set lo up");
   }
   ~NamespacePair() {
     // Removing a namespace removes its end of the veth pair, and the pair.
