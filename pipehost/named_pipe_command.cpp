@@ -52,7 +52,9 @@ void set_answer_pipe_name(const std::string& name) {
 
 CNamedPipeCommand::CNamedPipeCommand(std::string name) : name_(std::move(name)) {
   EndpointGlobals& globals = endpoint_globals();
-  kind_ = name_ == monitor_endpoint_name ? Kind::monitor : name_ == globals.answerPipeName ? Kind::answer : Kind::data;
+  kind_ = name_ == globals.monitorPipeName  ? Kind::monitor
+          : name_ == globals.answerPipeName ? Kind::answer
+                                            : Kind::data;
   std::unique_ptr<CNamedPipeThread> first;
   switch (kind_) {
     case Kind::monitor:

@@ -31,11 +31,14 @@ class CNamedPipeThread;
 // The name of the monitor pipe and of its endpoint.
 constexpr const char* monitor_endpoint_name = "QORNetMonitor";
 
-// The plug-in's process-wide endpoint references and answer pipe name.
-// Written only by the thread that creates and destroys endpoints (the link
-// server's thread); pipe threads never read them.
+// The plug-in's process-wide endpoint references and the names that decide
+// an endpoint's kind. Written only by the thread that creates and destroys
+// endpoints (the link server's thread); pipe threads never read them.
 struct EndpointGlobals {
   std::string answerPipeName = "QORNet";  // at most 127 characters
+  // Always monitor_endpoint_name in the plug-in; tests give it a name of
+  // their own, so that test runs on one machine do not share the pipe.
+  std::string monitorPipeName = monitor_endpoint_name;
   CNamedPipeCommand* answerEndpoint = nullptr;
   CNamedPipeCommand* monitorEndpoint = nullptr;
 };
