@@ -4,6 +4,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdio>
+#include <exception>
 #include <new>
 #include <utility>
 
@@ -59,13 +60,13 @@ CNamedPipeCommand::CNamedPipeCommand(std::string name) : name_(std::move(name)) 
   switch (kind_) {
     case Kind::monitor:
       if (globals.monitorEndpoint) return;
-      globals.monitorEndpoint = this;
       first = std::make_unique<CServiceThread>(*this, name_);
+      globals.monitorEndpoint = this;  // only once nothing can throw any more
       break;
     case Kind::answer:
       if (globals.answerEndpoint) return;
-      globals.answerEndpoint = this;
       first = std::make_unique<CAnswerThread>(*this, name_);
+      globals.answerEndpoint = this;
       break;
     case Kind::data:
       first = std::make_unique<CNamedPipeThread>(*this, name_);
@@ -84,7 +85,11 @@ CNamedPipeCommand::~CNamedPipeCommand() {
     monitor_.terminals.clear();
   }
   stop_threads();
-  DumpUndelivered();
+  try {
+    DumpUndelivered();
+  } catch (const std::exception&) {
+    // No memory for the lines: the messages go unrecorded.
+  }
 }
 
 std::string CNamedPipeCommand::name() const {

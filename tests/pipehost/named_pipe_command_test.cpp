@@ -105,7 +105,7 @@ TEST(EndpointQueue, RequestsComeOutOldestFirstAndGoBackToTheFront) {
   EXPECT_EQ(endpoint->pending_count(), 0u) << "requests and deliveries are separate queues";
 }
 
-TEST(Verdicts, ReachAWaitingThreadOnceAndAreDroppedAfterIt) {
+TEST(RequestVerdicts, ReachAWaitingThreadOnceAndAreDroppedAfterIt) {
   CTcpipMessage request("5|X|data");
   EXPECT_FALSE(GiveVerdict(request, Verdict::ack)) << "nobody waits and nobody is told";
 
@@ -124,7 +124,7 @@ TEST(Verdicts, ReachAWaitingThreadOnceAndAreDroppedAfterIt) {
   EXPECT_EQ(late->value(), 21u);
 }
 
-TEST(Verdicts, PostTheirMessageToTheNotifiedThread) {
+TEST(RequestVerdicts, PostTheirMessageToTheNotifiedThread) {
   ASSERT_TRUE(qor::platform::create_thread_queue());
   struct Case {
     Verdict verdict;
