@@ -334,16 +334,25 @@ void CNamedPipeCommand::join_all(ThreadList& threads) {
 void CNamedPipeCommand::stop_threads() {
   ThreadList all;
   {
-    std::lock_guard<std::mutex> hold(lock_);
+    std::unique_lock<std::mutex> hold(lock_);
     stopping_ = true;
     for (auto& thread : threads_) {
       if (!thread->live_) continue;
       thread->running_.store(false, std::memory_order_release);
       if (thread->cancellable_) thread->cancellable_->cancel();
     }
+    threadEnded_.wait(hold, [this] {
+      return std::all_of(threads_.begin(), threads_.end(),
+                         [](const std::unique_ptr<CNamedPipeThread>& t) { return t->ended_; });
+    });
     all.splice(all.end(), threads_);
   }
-  join_all(all);
+  if (endpoint_globals().joinStoppedThreads) {
+    join_all(all);
+  } else {
+    for (auto& thread : all)
+      if (thread->worker_.joinable()) thread->worker_.detach();
+  }
 }
 
 std::size_t CNamedPipeCommand::thread_count() const {

@@ -11,7 +11,9 @@
 //
 // Lifetime: the endpoint owns its threads. Stopping them (stop_threads, and
 // the destructor) cancels every blocked pipe call and joins the threads, so
-// once it returns no thread of the endpoint runs or touches it again.
+// once it returns no thread of the endpoint runs or touches it again (see
+// EndpointGlobals::joinStoppedThreads for the one exception).
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
@@ -39,6 +41,13 @@ struct EndpointGlobals {
   // Always monitor_endpoint_name in the plug-in; tests give it a name of
   // their own, so that test runs on one machine do not share the pipe.
   std::string monitorPipeName = monitor_endpoint_name;
+  // Stopping an endpoint's threads waits until each has let go of the
+  // endpoint and then, while this is set, until it has ended. Clear it only
+  // for a teardown during which no thread can end, such as one run while
+  // the Windows loader lock is held (DllMain when the library is freed):
+  // the threads then end by themselves a moment later, touching nothing of
+  // the endpoint.
+  bool joinStoppedThreads = true;
   CNamedPipeCommand* answerEndpoint = nullptr;
   CNamedPipeCommand* monitorEndpoint = nullptr;
 };
@@ -146,7 +155,8 @@ class CNamedPipeCommand {
   std::string name_;
   Kind kind_;
   mutable std::mutex lock_;
-  ThreadList threads_;  // every thread started and not yet joined
+  std::condition_variable threadEnded_;  // a thread has let go of the endpoint
+  ThreadList threads_;                   // every thread started and not yet joined
   bool stopping_ = false;
   std::uint64_t instancesClosed_ = 0;  // pipe instances its threads have closed
   std::deque<std::unique_ptr<CTcpipMessage>> pending_;

@@ -94,6 +94,7 @@ void CNamedPipeThread::EndPipeThread() {
   }
   // The last touch of the endpoint: from here on the record may be joined.
   ended_ = true;
+  endpoint_.threadEnded_.notify_all();
 }
 
 std::unique_ptr<CNamedPipeThread> CNamedPipeThread::MakeSuccessor() {
