@@ -35,6 +35,7 @@ while read -r ordinal name convention; do
   ret=$("$objdump" -d --no-show-raw-insn --start-address=$start --stop-address=$((start + 4096)) "$dll" |
     grep -m1 -E '\sret\s*(\$0x[0-9a-f]+)?\s*$')
   case $convention in
+    stdcall:0) want='' ;;  # no arguments to remove: a plain ret
     stdcall:*) want=$(printf '\$0x%x' "${convention#stdcall:}") ;;
     cdecl) want='' ;;
     *) echo "unknown convention $convention for $name"; status=1; continue ;;
