@@ -80,7 +80,9 @@ std::uint32_t HandleDataBlock(PluginState& state, const void* bytes, std::uint32
   if (!link::decode_data_block(bytes, size, block)) return 0;
   std::int32_t result = PipeWriteData(state, block.terminal, 250, block.type.c_str(), block.data.c_str(),
                                       static_cast<std::int32_t>(block.data.size()));
-  return result != 0 ? 1 : 0;
+  // Only data that went to a host pipe counts as taken: -11 (nothing took
+  // it) is no success.
+  return result > 0 ? 1 : 0;
 }
 
 void HandleReadRequest(PluginState& state, std::uint32_t client_thread, const std::string& name) {

@@ -1,6 +1,7 @@
 // The exports of PipeHost, and what the library does when it is loaded and
 // unloaded.
 #include "link/protocol.h"
+#include "pipehost/named_pipe_command.h"
 #include "pipehost/plugin.h"
 #include "pipehost/plugin_state.h"
 #include "platform/socket.h"
@@ -53,7 +54,12 @@ QOR_EXTERN_C QOR_EXPORT int32_t QOR_STDCALL Pipe_WriteData(int32_t terminal, int
 QOR_EXTERN_C int QOR_STDCALL DllMain(void*, unsigned long reason, void* reserved) {
   constexpr unsigned long process_attach = 1, process_detach = 0;
   if (reason == process_attach) return on_load() ? 1 : 0;
-  if (reason == process_detach && reserved == nullptr) on_unload();
+  if (reason == process_detach && reserved == nullptr) {
+    // Under the loader lock a pipe thread cannot finish ending: the threads
+    // are stopped and let go, not joined.
+    endpoint_globals().joinStoppedThreads = false;
+    on_unload();
+  }
   return 1;
 }
 #else

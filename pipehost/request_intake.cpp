@@ -86,6 +86,12 @@ std::int32_t PipeWaitData(PluginState& state, void** handle, std::int32_t* termi
     return 0;
   }
   std::string text = command == "CheckTerminal" ? check_terminal_text(request->text) : request->text;
+  if (text.empty()) {
+    // A result of 0 says "nothing handed over": a request with an empty text
+    // cannot be handed over, so it is answered here instead of being lost.
+    GiveVerdict(*request, link::Verdict::nak);
+    return 0;
+  }
   *terminal = command == "CheckTerminal" ? state.hostId : request->number;
   std::int32_t length = hand_over(text, buffer, size);
   request->text = text;

@@ -250,3 +250,27 @@ TEST_F(PipeHostExports, WindowTransportOpensReadsAndAnswersAtOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(PipeHostExports, EmptyTextsAndUntakenDataAreNoSuccess) {
+  std::string reply;
+  std::thread host([&] { reply = exchange(pipe(instance_), "\x16" "5|"); });
+  void* handle = nullptr;
+  std::int32_t terminal = 0;
+  EXPECT_EQ(next_request(&handle, &terminal, 1500), "") << "nothing to hand over";
+  EXPECT_EQ(handle, nullptr);
+  host.join();
+  EXPECT_EQ(reply, std::string("\x16\x15")) << "answered NAK at once, not left waiting";
+
+  platform::WindowHandle window = platform::find_window(instance_);
+  ASSERT_NE(window, platform::no_window);
+  link::DataBytes block;
+  ASSERT_TRUE(link::encode_data_block({5, "ORD", "X"}, block));
+  EXPECT_EQ(platform::send_data(window, platform::msg_copydata, 0, 0, block.data(), 1092), 0u)
+      << "the ORDERS pipe is not open: nothing took the data";
+  ASSERT_TRUE(link::encode_data_block({5, "PER", "X"}, block));
+  EXPECT_EQ(platform::send_data(window, platform::msg_copydata, 0, 0, block.data(), 1092), 1u);
+}
+
+}  // namespace
