@@ -24,9 +24,14 @@ class LinkServerProcess : public ::testing::Test {
     std::string program = test::bin_dir() + (test::on_win32 ? "\\qorlink.exe" : "/qorlink");
     server_ = platform::start_process(platform::quote_argument(program) + " " + arguments, folder_.path().string());
     ASSERT_TRUE(server_.started());
+    ASSERT_NE(wait_for_window(instance_), platform::no_window) << "no instance window within 10.5 s";
+  }
+
+  static platform::WindowHandle wait_for_window(const std::string& title) {
     std::uint32_t start = platform::tick_ms();
-    while (!platform::find_window(instance_) && platform::tick_ms() - start < 10500) platform::sleep_ms(20);
-    ASSERT_NE(platform::find_window(instance_), platform::no_window) << "no instance window within 10.5 s";
+    platform::WindowHandle window;
+    while (!(window = platform::find_window(title)) && platform::tick_ms() - start < 10500) platform::sleep_ms(20);
+    return window;
   }
 
   void TearDown() override {
@@ -73,7 +78,8 @@ TEST_F(LinkServerProcess, NumberedInstanceEndsWhenItsMainWindowCloses) {
   int number = 40 + static_cast<int>(platform::current_process_id() % 50);
   instance_ = "QORLNK" + std::to_string(number);
   start("mini -" + std::to_string(number));
-  platform::WindowHandle main = platform::find_window("QOR-Link (" + std::to_string(number) + ")");
+  // The main window follows PipeHost's instance window.
+  platform::WindowHandle main = wait_for_window("QOR-Link (" + std::to_string(number) + ")");
   ASSERT_NE(main, platform::no_window);
   EXPECT_EQ(request("\x16" "CheckRivo63|host"), std::string("\x16\x06"));
   ASSERT_TRUE(platform::post_message(main, platform::msg_close, 0, 0));
