@@ -5,6 +5,7 @@
 //
 //   copydata_bench [ROUNDS]        the table
 //   copydata_bench serve TITLE     (internal) the window of another process
+#include "bench/latency.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -22,30 +23,14 @@
 #include "platform/window.h"
 
 using namespace qor::platform;
-using Clock = std::chrono::steady_clock;
+using qor::bench::Clock;
+using qor::bench::figures;
+using qor::bench::Figures;
+using qor::bench::since;
 
 namespace {
 
 constexpr std::uint32_t block_size = 1088;
-
-struct Figures {
-  double p50 = 0, p99 = 0, mean = 0;
-};
-
-Figures figures(std::vector<double> us) {
-  Figures f;
-  if (us.empty()) return f;
-  std::sort(us.begin(), us.end());
-  f.p50 = us[us.size() / 2];
-  f.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-  for (double v : us) f.mean += v;
-  f.mean /= static_cast<double>(us.size());
-  return f;
-}
-
-double since(Clock::time_point start) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
 
 HandlerResult answer(WindowHandle, const WindowMessage& m) {
   if (m.id != msg_copydata || !m.has_data) return std::nullopt;

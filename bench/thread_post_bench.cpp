@@ -5,6 +5,7 @@
 //
 //   thread_post_bench [ROUNDS]     the table
 //   thread_post_bench echo TID     (internal) the echo of another process
+#include "bench/latency.h"
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -19,32 +20,16 @@
 #include "platform/thread_queue.h"
 
 using namespace qor::platform;
-using Clock = std::chrono::steady_clock;
+using qor::bench::Clock;
+using qor::bench::figures;
+using qor::bench::Figures;
+using qor::bench::since;
 
 namespace {
 
 constexpr std::uint32_t msg_ping = msg_app + 1;
 constexpr std::uint32_t msg_pong = msg_app + 2;
 constexpr std::uint32_t msg_hello = msg_app + 3;
-
-struct Figures {
-  double p50 = 0, p99 = 0, mean = 0;
-};
-
-Figures figures(std::vector<double> us) {
-  Figures f;
-  if (us.empty()) return f;
-  std::sort(us.begin(), us.end());
-  f.p50 = us[us.size() / 2];
-  f.p99 = us[std::min(us.size() - 1, us.size() * 99 / 100)];
-  for (double v : us) f.mean += v;
-  f.mean /= static_cast<double>(us.size());
-  return f;
-}
-
-double since(Clock::time_point start) {
-  return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
-}
 
 // Echoes pings to `back` until the quit message.
 void echo(ThreadId back) {
