@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <string>
 #include <thread>
 
@@ -19,6 +20,7 @@
 #include "platform/window.h"
 #include "qor/pipehost.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/test_support.h"
 
 using namespace qor;
 
@@ -43,6 +45,7 @@ class PipeHostExports : public ::testing::Test {
     ASSERT_TRUE(platform::write_profile_string(ini, "DISPATCHER", "Dispatch_000", "pipe|ORDERS|ORD-INV|000"));
     ASSERT_TRUE(platform::write_profile_string(ini, "DISPATCHER", "Dispatch_002", "pipe|PERS|PER|000|Y"));
     ASSERT_TRUE(platform::write_profile_string(ini, "DISPATCHER", "Dispatch_005", "file|orders.txt|FIL|001-002"));
+    configure(ini);
 
     module_ = platform::load_module("PipeHost.dll");
     ASSERT_NE(module_, nullptr);
@@ -55,6 +58,9 @@ class PipeHostExports : public ::testing::Test {
     bind(write_data_, "Pipe_WriteData");
     ASSERT_EQ(init_(instance_.c_str()), 1);
   }
+
+  // More configuration for a test, before Pipe_Init reads it.
+  virtual void configure(const std::string&) {}
 
   void TearDown() override {
     if (tini_) {
@@ -271,6 +277,47 @@ TEST_F(PipeHostExports, EmptyTextsAndUntakenDataAreNoSuccess) {
       << "the ORDERS pipe is not open: nothing took the data";
   ASSERT_TRUE(link::encode_data_block({5, "PER", "X"}, block));
   EXPECT_EQ(platform::send_data(window, platform::msg_copydata, 0, 0, block.data(), 1092), 1u);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(PipeHostExports, ASecondProcessFindsTheInstanceTakenAndStaysInert) {
+  platform::Process peer =
+      platform::start_process(platform::quote_argument(test::helper_program("pipehost_peer")) + " " + instance_ +
+                                  " peer.txt",
+                              "");
+  ASSERT_TRUE(peer.started());
+  std::uint32_t code = 1;
+  ASSERT_TRUE(peer.wait(20000, &code));
+  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(folder_.read("peer.txt"), "1 -11 -11 0")
+      << "Pipe_Init 1, both polls -11, and the instance window is still this process's";
+  EXPECT_NE(platform::find_window(instance_), platform::no_window);
+}
+
+// A pipe entry that starts a host program, which is asked to quit when the
+// plug-in stops.
+class PipeHostPrograms : public PipeHostExports {
+ protected:
+  void configure(const std::string& ini) override {
+    ASSERT_TRUE(platform::write_profile_string(
+        ini, "DISPATCHER", "Dispatch_009", "pipe|HOSTAPP|APP|000|N|1 " + test::helper_program("wait_quit") + "|ready.txt done.txt"));
+  }
+};
+
+TEST_F(PipeHostPrograms, StartsConfiguredProgramsAndAsksThemToQuit) {
+  std::uint32_t start = platform::tick_ms();
+  while (!std::filesystem::exists(folder_.path() / "ready.txt") && platform::tick_ms() - start < 10000)
+    platform::sleep_ms(20);
+  ASSERT_TRUE(std::filesystem::exists(folder_.path() / "ready.txt")) << "the program did not start";
+  EXPECT_EQ(tini_(), 0);
+  tini_ = nullptr;  // stopped here already
+  start = platform::tick_ms();
+  while (!std::filesystem::exists(folder_.path() / "done.txt") && platform::tick_ms() - start < 10000)
+    platform::sleep_ms(20);
+  EXPECT_TRUE(std::filesystem::exists(folder_.path() / "done.txt")) << "the program was not asked to quit";
 }
 
 }  // namespace
