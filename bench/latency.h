@@ -3,6 +3,7 @@
 // median, 99th percentile and mean.
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <vector>
 
 namespace qor::bench {
@@ -27,6 +28,13 @@ inline Figures figures(std::vector<double> us) {
 // Microseconds since `start`.
 inline double since(Clock::time_point start) {
   return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+}
+
+// One table row: the samples' figures and their median against the baseline's.
+inline void row(const char* what, const std::vector<double>& us, const Figures& base) {
+  Figures f = figures(us);
+  std::printf("%-34s %8zu %10.2f %10.2f %10.2f %8.2fx\n", what, us.size(), f.p50, f.p99, f.mean,
+              base.p50 > 0 ? f.p50 / base.p50 : 0.0);
 }
 
 }  // namespace qor::bench

@@ -23,6 +23,7 @@ using namespace qor::platform;
 using qor::bench::Clock;
 using qor::bench::figures;
 using qor::bench::Figures;
+using qor::bench::row;
 using qor::bench::since;
 
 namespace {
@@ -70,12 +71,6 @@ std::vector<double> event_rounds(int rounds) {
   }
   peer.join();
   return us;
-}
-
-void row(const char* what, const std::vector<double>& us, const Figures& base) {
-  Figures f = figures(us);
-  std::printf("%-34s %8zu %10.2f %10.2f %10.2f %8.2fx\n", what, us.size(), f.p50, f.p99, f.mean,
-              base.p50 > 0 ? f.p50 / base.p50 : 0.0);
 }
 
 }  // namespace
