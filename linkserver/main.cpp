@@ -8,6 +8,7 @@
 
 #include "linkserver/options.h"
 #include "platform/module.h"
+#include "platform/process.h"
 #include "platform/profile.h"
 #include "platform/thread_queue.h"
 #include "platform/window.h"
@@ -144,9 +145,17 @@ class LinkServer {
 };
 
 LinkServer* running_server = nullptr;
+// PipeHost's window in this process. The legacy main window "Rivo63" has the
+// title of PipeHost's window and, being the newer one, is what hosts find:
+// the blocks they send it go on to PipeHost.
+platform::WindowHandle plugin_window = platform::no_window;
 
 platform::HandlerResult main_window_handler(platform::WindowHandle, const platform::WindowMessage& message) {
   if (message.id == platform::msg_close && running_server) running_server->stop();
+  if (message.id == platform::msg_copydata && plugin_window)
+    return platform::send_data(plugin_window, platform::msg_copydata, message.wparam, message.lparam, message.data,
+                               message.size)
+        .value_or(0);
   return std::nullopt;  // default processing: a close destroys the window
 }
 
@@ -182,6 +191,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "qorlink: PipeHost could not start the instance %s\n", options.instance.c_str());
     return 1;
   }
+  platform::WindowHandle instance_window = platform::find_window(options.instance);
+  if (instance_window && platform::window_process_id(instance_window) == platform::current_process_id())
+    plugin_window = instance_window;
   std::string title = linkserver::main_window_title(options);
   platform::WindowHandle window = platform::create_window(title, main_window_handler);
   if (!window) {
@@ -197,6 +209,7 @@ int main(int argc, char** argv) {
 
   server.run();
   server.settle_unanswered();
+  plugin_window = platform::no_window;
   pipe.tini();
   running_server = nullptr;
   platform::destroy_window(window);
