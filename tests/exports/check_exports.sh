@@ -2,7 +2,8 @@
 # check_exports.sh OBJDUMP DLL EXPECTED
 # Holds a built i686 Windows DLL to its binary contract: exactly the export
 # names and ordinals listed in EXPECTED ("ordinal name convention" per line,
-# '#' comments), each export's calling convention, and no import of a mingw
+# '#' comments; an optional "module NAME" line gives the module name the
+# export table records), each export's calling convention, and no import of a mingw
 # runtime DLL that a user would have to install.
 # Conventions: "stdcall:N" (the callee removes N bytes of arguments: the
 # function returns with "ret $N") or "cdecl" (the caller removes them).
@@ -13,9 +14,17 @@ dump=$("$objdump" -p "$dll") || { echo "cannot read $dll"; exit 1; }
 # The name table lists "[index] name"; the ordinal is index + ordinal base.
 actual=$(awk '/Ordinal Base/ {base=$NF} /\[Ordinal\/Name Pointer\] Table/ {t=1; next}
   t && /^\t\[/ {gsub(/[][]/, " "); print $1 + base, $2; next} t {t=0}' <<<"$dump" | sort -n)
-wanted=$(grep -v -E '^\s*(#|$)' "$expected" | awk '{print $1, $2}' | sort -n)
+wanted=$(grep -v -E '^\s*(#|$|module\s)' "$expected" | awk '{print $1, $2}' | sort -n)
 
 status=0
+module=$(awk '/^\s*module\s/ {print $2}' "$expected")
+if [ -n "$module" ]; then
+  recorded=$(awk '/The Export Tables/ {t=1} t && /^Name[ \t]/ {print $NF; exit}' <<<"$dump")
+  if [ "$recorded" != "$module" ]; then
+    echo "$(basename "$dll") records the module name \"$recorded\", not \"$module\""
+    status=1
+  fi
+fi
 if [ "$actual" != "$wanted" ]; then
   echo "exports of $(basename "$dll") differ from $(basename "$expected")"
   diff <(echo "$wanted") <(echo "$actual") | sed 's/^</ expected:/; s/^>/ built:   /'
@@ -50,7 +59,7 @@ while read -r ordinal name convention; do
     echo "$name is not $convention: it returns with \"$(sed 's/.*\t//' <<<"$ret")\""
     status=1
   fi
-done < <(grep -v -E '^\s*(#|$)' "$expected")
+done < <(grep -v -E '^\s*(#|$|module\s)' "$expected")
 
 [ $status -eq 0 ] && echo "$(basename "$dll"): $(wc -l <<<"$actual") exports as expected, no runtime DLL imported"
 exit $status
