@@ -74,9 +74,12 @@ int CQORNetWinPipe::Send(const std::string& text, int wait_ms) {
 
 std::string CQORNetWinPipe::Receive(const std::string& name, int wait_ms) {
   if (CQORNetWinThread* reply = reply_thread()) {
+    // A message that came after an earlier Receive gave up. An ACK without
+    // text is a request's verdict that nobody cleared, not a message: taken
+    // for one, it would end this wait at once with nothing.
     int state = reply->reply_state();
-    if (state == reply_ack) {
-      std::string late = reply->received_text();
+    std::string late = reply->received_text();
+    if (state == reply_ack && !late.empty()) {
       reply->clear();
       return late;
     }
