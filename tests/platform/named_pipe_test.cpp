@@ -10,6 +10,7 @@
 
 #include "platform/clock.h"
 #include "platform/process.h"
+#include "tests/support/netns.h"
 #include "tests/support/test_support.h"
 
 #ifndef _WIN32
@@ -558,40 +559,11 @@ TEST(RemotePipe, TheGatewayTurnsAwayWhatIsNotARequestOfOurs) {
 #endif
 }
 
-#ifndef _WIN32
-// Two network namespaces joined by a veth pair: 10.231.0.1 (server side)
-// and 10.231.0.2 (client side). They are this test's own hosts; nothing
-// leaves the machine, and everything is removed at the end.
-struct NamespacePair {
-  std::string tag = std::to_string(getpid() % 100000);
-  std::string server = "qorpipe_s" + tag;
-  std::string client = "qorpipe_c" + tag;
-  bool made = false;
-
-  static bool run(const std::string& command) { return std::system((command + " >/dev/null 2>&1").c_str()) == 0; }
-
-  NamespacePair() {
-    std::string veth_s = "qps" + tag, veth_c = "qpc" + tag;
-    made = run("ip netns add " + server) && run("ip netns add " + client) &&
-           run("ip link add " + veth_s + " netns " + server + " type veth peer name " + veth_c + " netns " + client) &&
-           run("ip -n " + server + " addr add 10.231.0.1/30 dev " + veth_s) &&
-           run("ip -n " + client + " addr add 10.231.0.2/30 dev " + veth_c) &&
-           run("ip -n " + server + " link set " + veth_s + " up") &&
-           run("ip -n " + client + " link set " + veth_c + " up") && run("ip -n " + server + " link set lo up") &&
-           run("ip -n " + client + " link set lo up");
-  }
-  ~NamespacePair() {
-    // Removing a namespace removes its end of the veth pair, and the pair.
-    run("ip netns del " + server);
-    run("ip netns del " + client);
-  }
-};
-#endif
 
 TEST(RemotePipe, AcrossTwoNetworkNamespaces) {
   if (on_win32) GTEST_SKIP() << "remote pipes of Windows travel over SMB, which Wine does not carry between machines";
 #ifndef _WIN32
-  NamespacePair hosts;
+  qor::test::NamespacePair hosts("qorpipe", "10.231.0");
   if (!hosts.made) GTEST_SKIP() << "network namespaces cannot be made here (needs root and iproute2)";
 
   std::string name = new_name();

@@ -20,8 +20,10 @@ namespace qor::test {
 
 class StandIn {
  public:
-  // `dispatch`: values of Dispatch_000, Dispatch_001, ...
-  StandIn(const std::string& instance, const std::string& arguments, const std::vector<std::string>& dispatch = {})
+  // `dispatch`: values of Dispatch_000, Dispatch_001, ...; `launcher`: a
+  // command the program is started through (e.g. "ip netns exec NAME ").
+  StandIn(const std::string& instance, const std::string& arguments, const std::vector<std::string>& dispatch = {},
+          const std::string& launcher = "")
       : instance_(instance) {
     std::string ini = (folder_.path() / (instance + ".ini")).string();
     for (std::size_t i = 0; i < dispatch.size(); ++i) {
@@ -31,7 +33,8 @@ class StandIn {
     }
     std::string program = bin_dir() + (on_win32 ? "\\qorlink.exe" : "/qorlink");
     process_ = platform::start_process(
-        platform::quote_argument(program) + " --instance " + instance + " " + arguments, folder_.path().string());
+        launcher + platform::quote_argument(program) + " --instance " + instance + " " + arguments,
+        folder_.path().string());
     std::uint32_t start = platform::tick_ms();
     while (process_.started() && (window_ = platform::find_window(instance)) == platform::no_window &&
            platform::tick_ms() - start < 10500)
