@@ -6,6 +6,8 @@
 
 #include "platform/clock.h"
 #include "platform/named_pipe.h"
+#include "platform/window.h"
+#include "link/blocks.h"
 
 using namespace qor::platform;
 
@@ -16,7 +18,12 @@ const char* usage =
     "  qorpipe request MACHINE PIPE TEXT   send SYN+TEXT on a pipe, print the verdict\n"
     "  qorpipe poll MACHINE PIPE [MS]      poll a data pipe with ENQ for up to MS ms\n"
     "                                      (default 2000), print the message, send ACK\n"
-    "MACHINE is \".\" for this machine. Exit code 0 on ACK or a message, 1 otherwise,\n"
+    "  qorpipe data WINDOW TERMINAL TYPE DATA\n"
+    "                                      hand terminal data to the server window\n"
+    "                                      WINDOW (the instance name) as a data block,\n"
+    "                                      as any local program may\n"
+    "MACHINE is \".\" for this machine. Exit code 0 on ACK, a message or data a host\n"
+    "pipe took, 1 otherwise,\n"
     "2 for a bad command line.\n";
 
 std::string path_of(const std::string& machine, const std::string& pipe) { return "\\\\" + machine + "\\PIPE\\" + pipe; }
@@ -76,6 +83,26 @@ int poll(const std::string& path, std::uint32_t ms) {
   return 1;
 }
 
+// The 1092-byte data block, sent to the server window with a copy-data
+// message: PipeHost queues the data for the hosts' pipes like terminal data.
+int data(const std::string& window_title, const char* terminal, const std::string& type, const std::string& text) {
+  char* end = nullptr;
+  long number = std::strtol(terminal, &end, 10);
+  qor::link::DataBytes bytes;
+  if (*end != '\0' || !qor::link::encode_data_block({static_cast<std::int32_t>(number), type, text}, bytes)) {
+    std::fprintf(stderr, "qorpipe: the terminal must be a number, type and data short texts\n");
+    return 2;
+  }
+  WindowHandle window = find_window(window_title);
+  if (window == no_window) {
+    std::fprintf(stderr, "qorpipe: no window titled %s\n", window_title.c_str());
+    return 1;
+  }
+  auto taken = send_data(window, msg_copydata, 0, 0, bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+  std::printf("%s\n", taken && *taken ? "taken by a host pipe" : "not taken");
+  return taken && *taken ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -83,6 +110,7 @@ int main(int argc, char** argv) {
     std::fputs(usage, stdout);
     return 0;
   }
+  if (argc == 6 && !std::strcmp(argv[1], "data")) return data(argv[2], argv[3], argv[4], argv[5]);
   if (argc == 5 && !std::strcmp(argv[1], "request")) return request(path_of(argv[2], argv[3]), argv[4]);
   if ((argc == 4 || argc == 5) && !std::strcmp(argv[1], "poll")) {
     long ms = argc == 5 ? std::strtol(argv[4], nullptr, 10) : 2000;
