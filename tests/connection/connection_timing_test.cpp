@@ -302,6 +302,21 @@ TEST_F(WindowTransport, NothingPendingIsAskedAgainUntilAMessageComes) {
   EXPECT_EQ(blocks.back().text, "") << "a read request has an empty text";
 }
 
+TEST_F(WindowTransport, ANegativeWaitWaitsLong) {
+  // A negative wait stands for 30000 ms: a verdict 2.5 s late still counts,
+  // where a wait of 1000 ms gives up.
+  ScriptedWindow* window = nullptr;
+  ScriptedWindow server(title_, [&](const link::RequestBlock&, platform::ThreadId reply_to) {
+    window->later(2500, [reply_to] { platform::post_thread_message(reply_to, link::MSG_REPLY_ACK, 0, 0); });
+  });
+  window = &server;
+  auto connection = connect(title_);
+  EXPECT_EQ(connection->Transact("", "5|X_ORDERS|HELLO", 1000, false), "TIMEOUT");
+  platform::sleep_ms(2000);  // that verdict comes meanwhile; a new request starts afresh
+  EXPECT_EQ(connection->Transact("", "5|X_ORDERS|HELLO", -1, false), "ACK");
+  EXPECT_EQ(server.blocks().back().text, "5|X_ORDERS|HELLO") << "no SYN without a positive wait";
+}
+
 TEST_F(WindowTransport, TextsTooLongForABlockAreNotSent) {
   ScriptedWindow server(title_, [](const link::RequestBlock&, platform::ThreadId reply_to) {
     platform::post_thread_message(reply_to, link::MSG_REPLY_ACK, 0, 0);
