@@ -1,5 +1,6 @@
 // The exports of QorLink, and what the library does when it is loaded and
 // unloaded. No exception leaves an export.
+#include <cstdlib>
 #include <new>
 
 #include "client/client_state.h"
@@ -107,6 +108,14 @@ QOR_EXTERN_C int QOR_STDCALL DllMain(void*, unsigned long reason, void* reserved
   return 1;
 }
 #else
-__attribute__((constructor)) static void qorlink_loaded() { on_load(); }
-__attribute__((destructor)) static void qorlink_unloaded() { on_unload(false); }
+namespace {
+void qorlink_unloaded() { on_unload(false); }
+}  // namespace
+// The unload work is an exit handler of this library: it runs when the
+// library is unloaded, or at process exit before the OS layer's own exit
+// clean-up (registered earlier, so run later).
+__attribute__((constructor)) static void qorlink_loaded() {
+  on_load();
+  std::atexit(qorlink_unloaded);
+}
 #endif

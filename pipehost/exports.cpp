@@ -1,5 +1,7 @@
 // The exports of PipeHost, and what the library does when it is loaded and
 // unloaded.
+#include <cstdlib>
+
 #include "link/protocol.h"
 #include "pipehost/named_pipe_command.h"
 #include "pipehost/plugin.h"
@@ -63,6 +65,11 @@ QOR_EXTERN_C int QOR_STDCALL DllMain(void*, unsigned long reason, void* reserved
   return 1;
 }
 #else
-__attribute__((constructor)) static void pipehost_loaded() { on_load(); }
-__attribute__((destructor)) static void pipehost_unloaded() { on_unload(); }
+// The unload work is an exit handler of this library: it runs when the
+// library is unloaded, or at process exit before the OS layer's own exit
+// clean-up (registered earlier, so run later).
+__attribute__((constructor)) static void pipehost_loaded() {
+  on_load();
+  std::atexit(on_unload);
+}
 #endif

@@ -13,12 +13,14 @@ static void make_shared_dir(const std::string& path) {
 }
 
 const std::string& runtime_dir() {
-  static const std::string dir = [] {
+  // Never destroyed: other libraries' unload code may still need it when
+  // the process's static objects are being torn down.
+  static const std::string& dir = *new std::string([] {
     const char* env = std::getenv("QOR_RUNTIME_DIR");
     std::string path = env && *env ? env : "/tmp/qor";
     make_shared_dir(path);
     return path;
-  }();
+  }());
   return dir;
 }
 

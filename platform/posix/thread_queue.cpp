@@ -57,7 +57,7 @@ bool make_address(const std::string& path, sockaddr_un& addr) {
 // The folder is made once; the runtime directory itself never changes in a
 // process.
 const std::string& threads_dir() {
-  static const std::string dir = posix::runtime_subdir("threads");
+  static const std::string& dir = *new std::string(posix::runtime_subdir("threads"));  // never destroyed
   return dir;
 }
 
@@ -74,6 +74,11 @@ void at_process_exit() {
   unlink_process_queues();
   posix::unlink_process_windows();
 }
+
+// Registered when the OS layer is loaded, before any module that uses it:
+// exit handlers run in reverse order, so the modules' own exit work (which
+// may still post, send and find windows) runs before this clean-up.
+__attribute__((constructor)) void register_exit_hook() { std::atexit(at_process_exit); }
 
 void close_queue(const std::shared_ptr<ThreadQueue>& queue) {
   posix::destroy_thread_windows(*queue);
@@ -135,8 +140,6 @@ std::shared_ptr<ThreadQueue> make_queue() {
   }
   // Every user of the machine may post to it.
   chmod(queue->path.c_str(), 0666);
-  static std::once_flag exit_hook;
-  std::call_once(exit_hook, [] { std::atexit(at_process_exit); });
   Registry& r = registry();
   std::lock_guard<std::mutex> guard(r.lock);
   r.queues[queue->tid] = queue;

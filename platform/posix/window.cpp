@@ -111,7 +111,7 @@ std::string hex_name(WindowHandle handle) {
 }
 
 const std::string& windows_dir() {
-  static const std::string dir = posix::runtime_subdir("windows");
+  static const std::string& dir = *new std::string(posix::runtime_subdir("windows"));  // never destroyed
   return dir;
 }
 
