@@ -73,6 +73,13 @@ Options parse_options(const std::string& program, const std::vector<std::string>
           known = true;
         }
       if (!known) options.error = "unknown policy: " + text;
+    } else if (arg == "--udp" || arg == "--tcp") {
+      if (!value(text)) break;
+      if (!parse_number(text, n) || n < 1 || n > 65535) {
+        options.error = arg + " needs a port number 1-65535: " + text;
+        break;
+      }
+      (arg == "--udp" ? options.udp_port : options.tcp_port) = n;
     } else if (arg == "--terminals") {
       if (!value(text)) break;
       std::size_t at = 0;
@@ -132,11 +139,16 @@ const char* usage_text() {
          "Options:\n"
          "  --instance NAME   run under this instance name instead\n"
          "  --for-it          main window \"QOR-Link for IT\"\n"
-         "  --terminals LIST  known terminals, e.g. 1,5,12: \"CT|n\" gets ACK for these, NAK otherwise\n"
-         "  --policy P        verdict for other requests: ack (default), nak, reject, busy,\n"
+         "  --terminals LIST  known terminals, e.g. 1,5,12: \"CT|n\" gets ACK for these and\n"
+         "                    for every terminal heard from, NAK otherwise\n"
+         "  --policy P        verdict for requests it cannot settle (data for a terminal\n"
+         "                    never heard from, CreatePipe, DestroyPipe, unknown\n"
+         "                    commands): ack (default), nak, reject, busy,\n"
          "                    timeout, or none (never answer; PipeHost then answers\n"
          "                    pipe clients SYN NAK after 5 s)\n"
-         "  --trace           print a line for every request and verdict\n"
+         "  --udp PORT        take terminal frames over UDP on PORT (QorUdp.dll)\n"
+         "  --tcp PORT        take terminal frames over TCP on PORT (QorTcp.dll)\n"
+         "  --trace           print a line for every request, verdict and terminal frame\n"
          "  --help            this text\n"
          "\n"
          "It ends when its main window is asked to close, or on the host-level\n"

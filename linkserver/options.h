@@ -18,6 +18,8 @@ struct Options {
   bool for_it = false;       // main window "QOR-Link for IT"
   Policy policy = Policy::ack;
   std::set<int> terminals;   // known terminals: "CT|n" is acknowledged for these
+  int udp_port = 0;          // QorUdp's port; 0: the driver is not started
+  int tcp_port = 0;          // QorTcp's port; 0: the driver is not started
   bool trace = false;        // one line on standard output per request and verdict
   bool help = false;
   std::string error;         // not empty: the command line was not understood

@@ -34,9 +34,14 @@ TEST(LinkServerOptions, PolicyTerminalsAndErrors) {
   EXPECT_EQ(options.policy, Policy::busy);
   EXPECT_EQ(options.terminals, (std::set<int>{1, 5, 255}));
   EXPECT_TRUE(options.trace);
+  EXPECT_EQ(options.udp_port, 0) << "no driver unless asked";
+  options = parse_options("qorlink", {"--udp", "20001", "--tcp", "20002"});
+  EXPECT_EQ(options.udp_port, 20001);
+  EXPECT_EQ(options.tcp_port, 20002);
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
-           {"--policy", "maybe"}, {"--policy"}, {"--terminals", "1,,2"}, {"--terminals", "256"}, {"-x"}, {"extra"}})
+           {"--policy", "maybe"}, {"--policy"}, {"--terminals", "1,,2"}, {"--terminals", "256"}, {"-x"}, {"extra"},
+           {"--udp", "0"}, {"--udp", "65536"}, {"--tcp", "x"}, {"--tcp"}})
     EXPECT_FALSE(parse_options("qorlink", bad).error.empty()) << bad[0];
   EXPECT_TRUE(parse_options("qorlink", {"--help"}).help);
 }
