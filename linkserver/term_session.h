@@ -1,0 +1,57 @@
+#pragma once
+// Simulated terminals for qorterm: each with its own socket and terminal
+// number, speaking the terminal protocol (linkserver/terminal_frame.h) over
+// UDP (one frame per datagram) or TCP (one frame per length-prefixed packet,
+// as the stream driver frames them).
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/socket.h"
+
+namespace qor::linkserver {
+
+enum class Transport { udp, tcp };
+
+struct TermPacket {
+  std::string type;
+  std::string data;
+};
+
+struct TermConfig {
+  Transport transport = Transport::udp;
+  platform::Endpoint server{platform::loopback_address, 0};
+  int first_terminal = 1;
+  int terminals = 1;
+  int repeat = 1;
+  std::vector<TermPacket> packets;
+  std::uint32_t keepalive_ms = 0;  // 0: none
+  std::uint32_t wait_ms = 2000;    // for the acknowledgement of each packet
+  std::uint32_t linger_ms = 0;     // listening after the last packet
+};
+
+struct TermReport {
+  int terminals = 0;
+  int failed = 0;          // terminals whose socket could not be opened or connected
+  long sent = 0;           // data frames
+  long keepalives = 0;
+  long acknowledged = 0;   // data frames answered (AK or AN of the same sequence)
+  long received = 0;       // well-formed frames of any code
+  long unreadable = 0;     // packets that were no frame
+  std::vector<double> round_trip_us;  // per acknowledged data frame
+
+  void add(const TermReport& other);
+};
+
+// One line per frame sent or received ("-> ..." / "<- ..."), or null for none.
+using TermPrinter = std::function<void(const std::string& line)>;
+
+// Runs every terminal of the configuration, each on its own thread, and
+// gathers their figures.
+TermReport run_terminals(const TermConfig& config, const TermPrinter& print);
+
+// "001 00007 DA ORD|data" with bytes outside printable ASCII as \xNN.
+std::string describe_frame(const std::string& bytes);
+
+}  // namespace qor::linkserver
