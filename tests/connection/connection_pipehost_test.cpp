@@ -68,7 +68,11 @@ TEST_P(ConnectionAgainstPipeHost, RequestsSettledByThePlugInAndByTheLinkServer) 
   EXPECT_EQ(connection_->CreatePipe(instance_ + "_NEW"), passed_on);
   EXPECT_EQ(connection_->DestroyPipe(instance_ + "_NEW"), passed_on);
   EXPECT_EQ(connection_->Send("5|" + orders() + "|HELLO", 5000), 1);
-  EXPECT_EQ(connection_->Send("5|" + orders() + "|HELLO", 0), 1) << "queued without a verdict";
+  if (GetParam() == Transport::pipe) {
+    EXPECT_EQ(connection_->Send("5|" + orders() + "|HELLO", 0), 1) << "queued: the receipt is the answer";
+  }
+  // By window a wait of 0 looks at the reply once, right after the hand-over:
+  // whether the receipt is in by then is a race, so only the pipe is held to it.
 
   // From the link server's table of terminals; never 0.
   EXPECT_EQ(connection_->CheckTerminal(5), 1);
