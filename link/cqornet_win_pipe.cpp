@@ -11,6 +11,20 @@ namespace {
 
 constexpr std::uint32_t poll_ms = 10;
 
+// A whole message waiting in the reply record, taken out of it. The text is
+// whole once its ACK has been handled; a NAK handled after that ACK (the
+// answer to a read request sent before the message was seen) may already
+// have replaced the state, but not the text. An ACK without text is a
+// request's verdict nobody cleared, not a message.
+std::optional<std::string> take_whole_message(CQORNetWinThread& reply) {
+  int state = reply.reply_state();
+  if (state != reply_ack && state != reply_nak) return std::nullopt;
+  std::string text = reply.received_text();
+  if (text.empty()) return std::nullopt;
+  reply.clear();
+  return text;
+}
+
 const char* verdict_reply_text(int state) {
   switch (state) {
     case reply_ack: return "ACK";
@@ -74,16 +88,9 @@ int CQORNetWinPipe::Send(const std::string& text, int wait_ms) {
 
 std::string CQORNetWinPipe::Receive(const std::string& name, int wait_ms) {
   if (CQORNetWinThread* reply = reply_thread()) {
-    // A message that came after an earlier Receive gave up. An ACK without
-    // text is a request's verdict that nobody cleared, not a message: taken
-    // for one, it would end this wait at once with nothing.
-    int state = reply->reply_state();
-    std::string late = reply->received_text();
-    if (state == reply_ack && !late.empty()) {
-      reply->clear();
-      return late;
-    }
-    if (state == reply_nak) reply->clear();
+    // A message that came after an earlier Receive gave up.
+    if (std::optional<std::string> late = take_whole_message(*reply)) return *late;
+    if (reply->reply_state() == reply_nak) reply->clear();
   }
   return Transact(name, "", wait_ms, true);
 }
@@ -135,8 +142,9 @@ std::string CQORNetWinPipe::Transact(const std::string& name, const std::string&
     platform::sleep_ms(poll_ms);
     int state = reply.reply_state();
     if (read_data) {
-      if (state == reply_nak) {  // nothing pending yet: ask again
-        reply.clear();
+      if (state == reply_nak) {
+        if (std::optional<std::string> message = take_whole_message(reply)) return *message;
+        reply.clear();  // nothing pending yet: ask again
         hand_over();
       }
     } else if (const char* verdict = verdict_reply_text(state)) {
@@ -153,6 +161,9 @@ std::string CQORNetWinPipe::Transact(const std::string& name, const std::string&
     return received;
   }
   if (state == reply_nak && !read_data) return "NACK";
+  if (read_data) {
+    if (std::optional<std::string> message = take_whole_message(reply)) return *message;
+  }
   return {};
 }
 

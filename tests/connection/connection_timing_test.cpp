@@ -283,6 +283,41 @@ TEST_F(WindowTransport, AMessageThatCameAfterReceiveGaveUpIsTakenNextWithoutAnot
   EXPECT_EQ(server.blocks().size(), 1u) << "without a new request";
 }
 
+TEST_F(WindowTransport, AMessageWhoseAckANakOvertookIsNotLost) {
+  // The read request sent just before a wait ran out takes a message; the
+  // next Receive asks again before the reply thread has handled it, so the
+  // NAK for that second request follows the message's ACK at once.
+  std::atomic<int> reads{0};
+  std::atomic<bool> message_posted{false};
+  ScriptedWindow* window = nullptr;
+  auto post_message = [](platform::ThreadId to) {
+    for (const link::Chunk& chunk : link::split_into_chunks("5|ORD|the message"))
+      platform::post_thread_message(to, link::MSG_DATA_CHUNK, chunk.first, chunk.second);
+    platform::post_thread_message(to, link::MSG_REPLY_ACK, 0, 0);
+  };
+  std::atomic<bool> second_waiting{false};
+  std::atomic<platform::ThreadId> client{0};
+  ScriptedWindow server(title_, [&](const link::RequestBlock&, platform::ThreadId reply_to) {
+    client = reply_to;
+    int read = ++reads;
+    if (read == 1) {
+      window->later(250, [&, reply_to] {
+        post_message(reply_to);
+        message_posted = true;
+        if (second_waiting) platform::post_thread_message(reply_to, link::MSG_REPLY_NAK, 0, 0);
+      });
+    } else if (read == 2 && !message_posted) {
+      second_waiting = true;  // its NAK goes out right behind the message
+    } else {
+      platform::post_thread_message(reply_to, link::MSG_REPLY_NAK, 0, 0);
+    }
+  });
+  window = &server;
+  auto connection = connect(title_);
+  EXPECT_EQ(connection->Receive(title_ + "_ORDERS", 200), "") << "gave up before the message came";
+  EXPECT_EQ(connection->Receive(title_ + "_ORDERS", 1000), "5|ORD|the message");
+}
+
 TEST_F(WindowTransport, NothingPendingIsAskedAgainUntilAMessageComes) {
   std::atomic<int> reads{0};
   ScriptedWindow server(title_, [&](const link::RequestBlock&, platform::ThreadId reply_to) {
