@@ -40,6 +40,8 @@ void CNamedPipeThread::Run() {
     if (pipe) {
       pipe_ = std::move(pipe);
       cancellable_ = pipe_.get();
+      if (settled_) *settled_ = true;
+      endpoint_.threadEnded_.notify_all();
       break;
     }
     // Every allowed instance existed. When one was closed meanwhile, its
@@ -54,16 +56,25 @@ void CNamedPipeThread::ServeClient() {
   if (!pipe_->wait_for_client() || !running()) return;
   // The pipe name keeps one listening instance while this one serves.
   std::unique_ptr<CNamedPipeThread> successor;
+  std::shared_ptr<bool> settled;
   try {
     successor = MakeSuccessor();
+    settled = std::make_shared<bool>(false);
+    successor->settled_ = settled;
   } catch (const std::bad_alloc&) {
   }
   CNamedPipeCommand::ThreadList ended;
   {
-    std::lock_guard<std::mutex> hold(endpoint_.lock_);
+    std::unique_lock<std::mutex> hold(endpoint_.lock_);
     serving_ = true;
+    CNamedPipeThread* next = successor.get();
     endpoint_.start_thread_locked(std::move(successor));
+    bool started = next && !endpoint_.threads_.empty() && endpoint_.threads_.back().get() == next;
     endpoint_.take_ended_locked(ended);
+    // Served only once the successor listens (or has given up): were this
+    // client to leave first, the name would have no instance for a moment,
+    // and on native a client connecting then would be dropped.
+    if (started && settled) endpoint_.threadEnded_.wait(hold, [&settled] { return *settled; });
   }
   CNamedPipeCommand::join_all(ended);
   ServeLoop();
@@ -83,6 +94,7 @@ void CNamedPipeThread::EndPipeThread() {
   }
   std::lock_guard<std::mutex> hold(endpoint_.lock_);
   if (closed) ++endpoint_.instancesClosed_;
+  if (settled_) *settled_ = true;
   // A successor that could not make its instance (every allowed instance
   // was serving a client) left the name without a listener. Now that this
   // instance is closed, one can be made again.

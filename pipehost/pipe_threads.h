@@ -87,6 +87,11 @@ class CNamedPipeThread {
   bool serving_ = false;  // has taken a client
   bool ended_ = false;    // past its last touch of the endpoint: may be joined
 
+  // Shared with the predecessor that started this thread: set under the
+  // endpoint lock once this thread's instance listens or the thread has
+  // ended. The predecessor waits for it before it serves its client.
+  std::shared_ptr<bool> settled_;
+
   std::thread worker_;
   char buffer_[link::message_buffer_size];
   std::size_t count_ = 0;

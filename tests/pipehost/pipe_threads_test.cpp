@@ -167,6 +167,23 @@ TEST_F(Endpoints, DataPipeRequeuesFirstInLineWhenTheReceiptFails) {
   EXPECT_TRUE(settled(endpoint, 0));
 }
 
+// A client that connects just as the only other one leaves is served: the
+// successor started for the first client listens before that client is
+// served, so the name is never left without a listening instance.
+TEST_F(Endpoints, DataPipeServesAClientThatArrivesAsTheOnlyOtherOneLeaves) {
+  CNamedPipeCommand endpoint(data_name);
+  for (int round = 0; round < 200; ++round) {
+    std::string text = "1|T|" + std::to_string(round);
+    ASSERT_TRUE(endpoint.QueueForDelivery(text));
+    ASSERT_TRUE(connect(data_name)) << "round " << round;  // opened and closed at once
+    auto client = connect(data_name);
+    ASSERT_TRUE(client);
+    ASSERT_TRUE(send(*client, ENQ)) << "round " << round;
+    ASSERT_EQ(shown(receive(*client)), text) << "round " << round;
+    ASSERT_TRUE(send(*client, ACK));
+  }
+}
+
 // `clients` connections poll one data pipe for `messages` messages at once,
 // each the way a host does (ENQ, wait, read, ACK); returns how often each
 // message arrived. The clients close only once every receipt is in.
