@@ -34,10 +34,11 @@ int main(int argc, char** argv) {
   qor::bench::Figures rtt = qor::bench::figures(report.round_trip_us);
   std::printf("terminals %d (%d failed to open), sent %ld, acknowledged %ld, keep-alives %ld, received %ld frames",
               report.terminals, report.failed, report.sent, report.acknowledged, report.keepalives, report.received);
+  if (report.answers || config.answers) std::printf(", host answers %ld", report.answers);
   if (report.unreadable) std::printf(", %ld unreadable packets", report.unreadable);
   std::printf("\n");
   if (!report.round_trip_us.empty())
     std::printf("round trip: p50 %.0f us, p99 %.0f us, mean %.0f us\n", rtt.p50, rtt.p99, rtt.mean);
   qor::platform::stop_sockets();
-  return report.failed == 0 && report.acknowledged == report.sent ? 0 : 1;
+  return report.failed == 0 && report.acknowledged == report.sent && report.short_of_answers == 0 ? 0 : 1;
 }

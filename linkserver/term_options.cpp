@@ -63,6 +63,8 @@ TermOptions parse_term_options(const std::vector<std::string>& args) {
       if (value(0, 86400000, &v)) config.wait_ms = static_cast<std::uint32_t>(v);
     } else if (arg == "--linger") {
       if (value(0, 86400000, &v)) config.linger_ms = static_cast<std::uint32_t>(v);
+    } else if (arg == "--answers") {
+      if (value(0, 10000000, &v)) config.answers = static_cast<int>(v);
     } else if (arg == "--type") {
       if (i + 1 >= args.size())
         options.error = "--type needs a packet type";
@@ -113,11 +115,17 @@ const char* term_usage_text() {
          "  --keepalive MS     send a keep-alive frame (KA) every MS milliseconds\n"
          "  --wait MS          how long to wait for each acknowledgement (default 2000)\n"
          "  --linger MS        keep listening this long after the last packet (default 0)\n"
+         "  --answers N        each terminal expects N frames of host data (AN) while it\n"
+         "                     lingers; it stops listening once they are in\n"
          "  --quiet, -q        no line per frame, only the summary\n"
          "  --help             this text\n"
          "\n"
-         "Exit code: 0 when every data frame was acknowledged, 1 when some were not,\n"
-         "2 for a command line that was not understood.\n";
+         "A UDP terminal first sends a keep-alive that tells the link server its\n"
+         "port; every keep-alive carries it.\n"
+         "\n"
+         "Exit code: 0 when every data frame was acknowledged (and, with --answers,\n"
+         "every terminal got its answers), 1 when not, 2 for a command line that was\n"
+         "not understood.\n";
 }
 
 }  // namespace qor::linkserver

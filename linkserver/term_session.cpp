@@ -24,6 +24,8 @@ void TermReport::add(const TermReport& other) {
   keepalives += other.keepalives;
   acknowledged += other.acknowledged;
   received += other.received;
+  answers += other.answers;
+  short_of_answers += other.short_of_answers;
   unreadable += other.unreadable;
   round_trip_us.insert(round_trip_us.end(), other.round_trip_us.begin(), other.round_trip_us.end());
 }
@@ -68,8 +70,14 @@ class Link {
                                                                  : platform::SocketKind::datagram);
     if (socket_ == platform::invalid_socket) return false;
     if (transport_ == Transport::tcp) return platform::connect_socket(socket_, server_);
-    return true;
+    // Bound at once, so the port can be told to the link server before the
+    // first data frame: host data comes back to it.
+    return platform::bind_socket(socket_, platform::Endpoint{platform::any_address, 0}) &&
+           platform::local_endpoint(socket_, &local_);
   }
+
+  // The UDP port this terminal takes datagrams on (0 over TCP).
+  int local_port() const { return transport_ == Transport::udp ? local_.port : 0; }
 
   bool send(const std::string& bytes) {
     if (transport_ == Transport::udp)
@@ -114,6 +122,7 @@ class Link {
  private:
   Transport transport_;
   platform::Endpoint server_;
+  platform::Endpoint local_;
   SocketHandle socket_ = platform::invalid_socket;
   transports::tcp::FrameReader reader_;
   char buffer_[70000];
@@ -130,6 +139,8 @@ class Terminal {
       report_.failed = 1;
       return report_;
     }
+    // A UDP terminal says first where host data reaches it.
+    if (link_.local_port() && send_keep_alive()) ++report_.keepalives;
     last_keepalive_ = platform::tick_ms();
     for (int round = 0; round < config_.repeat && !ended_; ++round)
       for (const TermPacket& packet : config_.packets) {
@@ -137,6 +148,7 @@ class Terminal {
         send_data(packet);
       }
     listen_until(platform::tick_ms() + config_.linger_ms, -1);
+    if (report_.answers < config_.answers) report_.short_of_answers = 1;
     return report_;
   }
 
@@ -144,6 +156,12 @@ class Terminal {
   int next_sequence() {
     sequence_ = sequence_ >= max_sequence ? 1 : sequence_ + 1;
     return sequence_;
+  }
+
+  // A keep-alive carries the UDP port the terminal takes host data on.
+  bool send_keep_alive() {
+    int port = link_.local_port();
+    return send_frame(code_keep_alive, "", port ? std::to_string(port) : "", next_sequence());
   }
 
   bool send_frame(const char* code, const std::string& type, const std::string& data, int sequence) {
@@ -175,7 +193,7 @@ class Terminal {
       if (config_.keepalive_ms > 0) {
         std::uint32_t since = now - last_keepalive_;
         if (since >= config_.keepalive_ms) {
-          if (send_frame(code_keep_alive, "", "", next_sequence())) ++report_.keepalives;
+          if (send_keep_alive()) ++report_.keepalives;
           last_keepalive_ = now;
           since = 0;
         }
@@ -198,10 +216,13 @@ class Terminal {
         ++report_.received;
         if (print_) print_("<- " + describe_frame(bytes));
         std::optional<TerminalFrame> frame = decode_frame(bytes);
+        if (frame && frame->code == code_answer) ++report_.answers;
         if (frame && frame->sequence == awaited && (frame->code == code_ack || frame->code == code_answer))
           matched = true;
       }
       if (matched) return true;
+      // Listening after the last packet ends once the answers are in.
+      if (awaited < 0 && config_.answers > 0 && report_.answers >= config_.answers) return false;
     }
   }
 

@@ -29,6 +29,7 @@ struct TermConfig {
   std::uint32_t keepalive_ms = 0;  // 0: none
   std::uint32_t wait_ms = 2000;    // for the acknowledgement of each packet
   std::uint32_t linger_ms = 0;     // listening after the last packet
+  int answers = 0;                 // host answers (AN) each terminal waits for
 };
 
 struct TermReport {
@@ -38,6 +39,8 @@ struct TermReport {
   long keepalives = 0;
   long acknowledged = 0;   // data frames answered (AK or AN of the same sequence)
   long received = 0;       // well-formed frames of any code
+  long answers = 0;        // host data frames (AN) received
+  int short_of_answers = 0;  // terminals that got fewer answers than asked for
   long unreadable = 0;     // packets that were no frame
   std::vector<double> round_trip_us;  // per acknowledged data frame
 
