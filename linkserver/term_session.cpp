@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -22,12 +23,14 @@ void TermReport::add(const TermReport& other) {
   failed += other.failed;
   sent += other.sent;
   keepalives += other.keepalives;
+  resent += other.resent;
   acknowledged += other.acknowledged;
   received += other.received;
   answers += other.answers;
   short_of_answers += other.short_of_answers;
   unreadable += other.unreadable;
   round_trip_us.insert(round_trip_us.end(), other.round_trip_us.begin(), other.round_trip_us.end());
+  answer_us.insert(answer_us.end(), other.answer_us.begin(), other.answer_us.end());
 }
 
 std::string describe_frame(const std::string& bytes) {
@@ -129,6 +132,11 @@ class Link {
 };
 
 class Terminal {
+  using Clock = std::chrono::steady_clock;
+  static double micros_since(Clock::time_point start) {
+    return std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  }
+
  public:
   Terminal(const TermConfig& config, int number, const TermPrinter& print)
       : config_(config), number_(number), print_(print), link_(config.transport, config.server) {}
@@ -139,15 +147,23 @@ class Terminal {
       report_.failed = 1;
       return report_;
     }
-    // A UDP terminal says first where host data reaches it.
-    if (link_.local_port() && send_keep_alive()) ++report_.keepalives;
+    // A UDP terminal says first where host data reaches it. With resends it
+    // makes sure the link server knows before data goes: a terminal whose
+    // port it does not know gets no answers.
+    if (int port = link_.local_port()) {
+      int sequence = next_sequence();
+      if (send_frame(code_keep_alive, "", std::to_string(port), sequence)) {
+        ++report_.keepalives;
+        if (config_.resends > 0) await_acknowledgement(code_keep_alive, "", std::to_string(port), sequence);
+      }
+    }
     last_keepalive_ = platform::tick_ms();
     for (int round = 0; round < config_.repeat && !ended_; ++round)
       for (const TermPacket& packet : config_.packets) {
         if (ended_) break;
         send_data(packet);
       }
-    listen_until(platform::tick_ms() + config_.linger_ms, -1);
+    listen_until(platform::tick_ms() + config_.linger_ms, -1, config_.answers);
     if (report_.answers < config_.answers) report_.short_of_answers = 1;
     return report_;
   }
@@ -173,20 +189,41 @@ class Terminal {
 
   void send_data(const TermPacket& packet) {
     int sequence = next_sequence();
-    auto sent_at = std::chrono::steady_clock::now();
-    if (!send_frame(code_data, packet.type, packet.data, sequence)) return;
+    long answers_before = report_.answers;
+    auto sent_at = Clock::now();
+    unanswered_.push_back(sent_at);
+    if (!send_frame(code_data, packet.type, packet.data, sequence)) {
+      unanswered_.pop_back();
+      return;
+    }
     ++report_.sent;
-    if (listen_until(platform::tick_ms() + config_.wait_ms, sequence)) {
-      report_.round_trip_us.push_back(
-          std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - sent_at).count());
+    if (await_acknowledgement(code_data, packet.type, packet.data, sequence)) {
+      report_.round_trip_us.push_back(micros_since(sent_at));
       ++report_.acknowledged;
+    }
+    // One answer more than before; one that does not come in time is given
+    // up, so that later answers are not taken for it.
+    if (config_.answer_each && !listen_until(platform::tick_ms() + config_.wait_ms, -1, answers_before + 1) &&
+        !unanswered_.empty())
+      unanswered_.pop_front();
+  }
+
+  // Waits up to wait_ms for the acknowledgement of a frame just sent, sending
+  // it again with the same sequence number up to `resends` times.
+  bool await_acknowledgement(const char* code, const std::string& type, const std::string& data, int sequence) {
+    for (int attempt = 0;; ++attempt) {
+      if (listen_until(platform::tick_ms() + config_.wait_ms, sequence, 0)) return true;
+      if (attempt >= config_.resends || ended_ || !send_frame(code, type, data, sequence)) return false;
+      ++report_.resent;
     }
   }
 
   // Takes what arrives until `deadline` (a tick), sending keep-alives when
-  // due; true as soon as a frame with sequence `awaited` arrives.
-  bool listen_until(std::uint32_t deadline, int awaited) {
+  // due; true as soon as a frame with sequence `awaited` arrives, or once
+  // `answers_wanted` (when above 0) host answers are in.
+  bool listen_until(std::uint32_t deadline, int awaited, long answers_wanted) {
     for (;;) {
+      if (answers_wanted > 0 && report_.answers >= answers_wanted) return true;
       std::uint32_t now = platform::tick_ms();
       if (static_cast<std::int32_t>(deadline - now) <= 0 || ended_) return false;
       std::uint32_t wait = deadline - now;
@@ -216,13 +253,17 @@ class Terminal {
         ++report_.received;
         if (print_) print_("<- " + describe_frame(bytes));
         std::optional<TerminalFrame> frame = decode_frame(bytes);
-        if (frame && frame->code == code_answer) ++report_.answers;
+        if (frame && frame->code == code_answer) {
+          ++report_.answers;
+          if (!unanswered_.empty()) {
+            report_.answer_us.push_back(micros_since(unanswered_.front()));
+            unanswered_.pop_front();
+          }
+        }
         if (frame && frame->sequence == awaited && (frame->code == code_ack || frame->code == code_answer))
           matched = true;
       }
       if (matched) return true;
-      // Listening after the last packet ends once the answers are in.
-      if (awaited < 0 && config_.answers > 0 && report_.answers >= config_.answers) return false;
     }
   }
 
@@ -234,6 +275,7 @@ class Terminal {
   int sequence_ = 0;
   std::uint32_t last_keepalive_ = 0;
   bool ended_ = false;
+  std::deque<Clock::time_point> unanswered_;  // send times of data frames awaiting a host answer
 };
 
 }  // namespace

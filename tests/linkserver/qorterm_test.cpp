@@ -4,10 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdlib>
 #include <optional>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "linkserver/term_options.h"
 #include "linkserver/terminal_frame.h"
@@ -183,6 +187,142 @@ TEST(QortermTerminals, UnansweredPacketsAreCountedNotAcknowledged) {
   EXPECT_EQ(report.sent, 2);
   EXPECT_EQ(report.acknowledged, 0);
   EXPECT_TRUE(report.round_trip_us.empty());
+  platform::stop_sockets();
+}
+
+// A link server over a plain UDP socket that acknowledges every data frame
+// and answers it later with its own sequence numbers, as the real one does.
+// `hold_answers`: no answer until `frames` data frames are in, then one more
+// answer than frames; otherwise each is answered `answer_delay_ms` after it
+// came.
+struct SlowAnswerer {
+  int frames = 3;
+  bool hold_answers = false;
+  int answer_delay_ms = 0;
+  int ack_delay_ms = 0;
+  bool drop_first_copies = false;      // every frame is ignored the first time its sequence number comes
+  bool data_while_answer_due = false;  // a data frame came before the previous one's answer
+  int copies = 0;                      // frames of any code that came
+
+  void serve(const std::atomic<bool>& done) {
+    using Clock = std::chrono::steady_clock;
+    int port = 0, seen = 0, answer_sequence = 900;
+    std::vector<std::pair<int, Clock::time_point>> due;  // terminal, when to answer
+    char buffer[2048];
+    while (!done) {
+      auto now = Clock::now();
+      while (!due.empty() && due.front().second <= now) {
+        send({due.front().first, ++answer_sequence, code_answer, "RE", "ok"}, port);
+        due.erase(due.begin());
+      }
+      if (platform::wait_readable(socket.get(), 2) != 1) continue;
+      int n = platform::receive_from(socket.get(), buffer, sizeof buffer);
+      if (n <= 0) continue;
+      std::optional<TerminalFrame> frame = decode_frame(std::string(buffer, static_cast<std::size_t>(n)));
+      if (!frame) continue;
+      ++copies;
+      if (drop_first_copies && heard.insert(frame->sequence).second) continue;
+      if (frame->code == code_keep_alive) {
+        port = std::atoi(frame->data.c_str());
+        send({frame->terminal, frame->sequence, code_ack, "", "1"}, port);
+        continue;
+      }
+      if (frame->code != code_data) continue;
+      if (!due.empty()) data_while_answer_due = true;
+      if (ack_delay_ms) platform::sleep_ms(static_cast<std::uint32_t>(ack_delay_ms));
+      send({frame->terminal, frame->sequence, code_ack, "", "2"}, port);
+      if (!hold_answers) {
+        due.push_back({frame->terminal, Clock::now() + std::chrono::milliseconds(answer_delay_ms)});
+      } else if (++seen == frames) {
+        for (int i = 0; i <= frames; ++i) send({frame->terminal, ++answer_sequence, code_answer, "RE", "ok"}, port);
+      }
+    }
+  }
+  void send(const TerminalFrame& frame, int port) {
+    std::string bytes = encode_frame(frame).value();
+    platform::send_to(socket.get(), bytes.data(), static_cast<int>(bytes.size()),
+                      {platform::loopback_address, static_cast<std::uint16_t>(port)});
+  }
+  test::Socket socket{platform::SocketKind::datagram};
+  std::set<int> heard;
+};
+
+TermReport run_against(SlowAnswerer& server, TermConfig config) {
+  EXPECT_TRUE(server.socket.bind_loopback());
+  std::atomic<bool> done{false};
+  std::thread serving([&] { server.serve(done); });
+  config.server = {platform::loopback_address, server.socket.port()};
+  config.packets = {{"ORD", "a"}};
+  config.repeat = server.frames;
+  if (config.wait_ms == TermConfig().wait_ms) config.wait_ms = test::generous_ms;
+  TermReport report = run_terminals(config, nullptr);
+  done = true;
+  serving.join();
+  return report;
+}
+
+// Answers carry the link server's sequence numbers, so each belongs to the
+// oldest data frame not answered yet: held answers that come together are
+// timed against frames sent further and further back.
+TEST(QortermTerminals, HostAnswersAreTimedAgainstTheirDataFramesInOrder) {
+  ASSERT_EQ(platform::start_sockets(), 0);
+  SlowAnswerer server;
+  server.hold_answers = true;
+  server.ack_delay_ms = 20;  // the frames go out at least this far apart
+  TermConfig config;
+  config.answers = server.frames + 1;
+  config.linger_ms = test::generous_ms;
+  TermReport report = run_against(server, config);
+  EXPECT_EQ(report.acknowledged, 3);
+  EXPECT_EQ(report.answers, 4);
+  ASSERT_EQ(report.answer_us.size(), 3u) << "the answer beyond the frames sent is not timed";
+  EXPECT_GT(report.answer_us[0], report.answer_us[1]);
+  EXPECT_GT(report.answer_us[1], report.answer_us[2]);
+  EXPECT_EQ(report.short_of_answers, 0);
+  platform::stop_sockets();
+}
+
+// With answer_each a terminal keeps one order outstanding: its next data
+// frame waits for the answer to the last, not only for its acknowledgement.
+TEST(QortermTerminals, AnswerEachWaitsForTheAnswerBeforeTheNextFrame) {
+  ASSERT_EQ(platform::start_sockets(), 0);
+  for (bool answer_each : {false, true}) {
+    SlowAnswerer server;
+    server.answer_delay_ms = 100;
+    TermConfig config;
+    config.answer_each = answer_each;
+    config.answers = server.frames;
+    config.linger_ms = test::generous_ms;
+    TermReport report = run_against(server, config);
+    EXPECT_EQ(report.acknowledged, 3) << answer_each;
+    ASSERT_EQ(report.answer_us.size(), 3u) << answer_each;
+    EXPECT_EQ(server.data_while_answer_due, !answer_each);
+    if (answer_each) {
+      for (double us : report.answer_us) EXPECT_GE(us, 95000.0) << "the answer came after its delay";
+    }
+  }
+  platform::stop_sockets();
+}
+
+// With resends a frame that is not acknowledged goes again under its own
+// sequence number: the opening keep-alive (the link server has to know the
+// port before it can answer) and every data frame.
+TEST(QortermTerminals, UnacknowledgedFramesAreSentAgain) {
+  ASSERT_EQ(platform::start_sockets(), 0);
+  SlowAnswerer server;
+  server.drop_first_copies = true;
+  TermConfig config;
+  config.resends = 1;
+  config.wait_ms = 200;  // each lost first copy costs one wait
+  config.answers = server.frames;
+  config.linger_ms = test::generous_ms;
+  TermReport report = run_against(server, config);
+  EXPECT_EQ(report.keepalives, 1);
+  EXPECT_EQ(report.sent, 3) << "a frame sent again is still one order";
+  EXPECT_EQ(report.resent, 4);
+  EXPECT_EQ(server.copies, 8);
+  EXPECT_EQ(report.acknowledged, 3);
+  EXPECT_EQ(report.answer_us.size(), 3u) << "the keep-alive was taken: the answers found the terminal";
   platform::stop_sockets();
 }
 
