@@ -36,17 +36,22 @@
 #include <string>
 #include <vector>
 
+#include "bench/host_fleet.h"
 #include "bench/latency.h"
 #include "link/blocks.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/process.h"
-#include "platform/profile.h"
 #include "platform/window.h"
 #include "qor/qorlink.h"
 
 using namespace qor;
 using bench::Clock;
+using bench::host_pipe;
+using bench::host_type;
+using bench::three_digits;
+using bench::touch;
+using bench::within;
 
 namespace fs = std::filesystem;
 
@@ -54,34 +59,9 @@ namespace {
 
 // ---------------------------------------------------------------- shared --
 
-std::string three_digits(int i) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03d", i);
-  return text;
-}
-
-std::string host_pipe(int host) { return "H" + three_digits(host); }
-std::string host_type(int host) { return "T" + three_digits(host); }
-
 // The steady clock in nanoseconds: the same clock in every process.
 long long steady_ns() {
   return std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now().time_since_epoch()).count();
-}
-
-bool touch(const fs::path& file) {
-  std::ofstream out(file);
-  return static_cast<bool>(out);
-}
-
-// Waits until `done` holds or `ms` have passed; whether it held.
-template <typename Done>
-bool within(std::uint32_t ms, Done done) {
-  std::uint32_t start = platform::tick_ms();
-  while (!done()) {
-    if (platform::tick_ms() - start >= ms) return false;
-    platform::sleep_ms(10);
-  }
-  return true;
 }
 
 // ------------------------------------------------------------------ host --
@@ -211,56 +191,27 @@ double floor_ms(const Run& run) {
   return pipe ? 10.0 : 15.0;
 }
 
-std::string program_path(const std::string& name) {
-  std::string folder = platform::folder_of(platform::executable_path());
-#ifdef _WIN32
-  return folder + "\\" + name + ".exe";
-#else
-  return folder + "/" + name;
-#endif
-}
-
 // The stand-in link server for one instance with the data pipes H000.. of
 // `hosts` hosts, in a folder of its own.
 class LinkServer {
  public:
-  LinkServer(const fs::path& folder, const std::string& instance, int hosts) : instance_(instance) {
-    fs::create_directories(folder);
-    std::string ini = (folder / (instance + ".ini")).string();
-    for (int k = 0; k < hosts; ++k)
-      platform::write_profile_string(ini, "DISPATCHER", "Dispatch_" + three_digits(k),
-                                     "pipe|" + host_pipe(k) + "|" + host_type(k) + "|000");
-    process_ = platform::start_process(
-        platform::quote_argument(program_path("qorlink")) + " --instance " + instance + " --policy ack",
-        folder.string());
-    within(15000, [&] {
-      return !process_.started() || (window_ = platform::find_window(instance)) != platform::no_window;
-    });
-  }
-  ~LinkServer() {
-    if (!process_.started()) return;
-    platform::ask_to_quit(process_.main_thread());
-    if (!process_.wait(15000)) process_.kill();
-  }
-  LinkServer(const LinkServer&) = delete;
-  LinkServer& operator=(const LinkServer&) = delete;
+  LinkServer(const fs::path& folder, const std::string& instance, int hosts)
+      : server_(folder, instance, hosts, {}, [] { return std::string("--policy ack"); }) {}
 
-  bool up() const { return window_ != platform::no_window; }
+  bool up() const { return server_.up(); }
 
   // Terminal data for host k's pipe, as a local program hands it over; true
   // when a data pipe took it.
   bool terminal_data(int host, const std::string& data) {
     link::DataBytes bytes;
     if (!link::encode_data_block({host, host_type(host), data}, bytes)) return false;
-    auto taken = platform::send_data(window_, platform::msg_copydata, 0, 0, bytes.data(),
+    auto taken = platform::send_data(server_.window(), platform::msg_copydata, 0, 0, bytes.data(),
                                      static_cast<std::uint32_t>(bytes.size()));
     return taken && *taken != 0;
   }
 
  private:
-  std::string instance_;
-  platform::Process process_;
-  platform::WindowHandle window_ = platform::no_window;
+  bench::StandInServer server_;
 };
 
 void read_samples(const fs::path& file, Outcome& outcome) {

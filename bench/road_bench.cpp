@@ -40,18 +40,22 @@
 #include <thread>
 #include <vector>
 
+#include "bench/host_fleet.h"
 #include "bench/latency.h"
 #include "linkserver/term_session.h"
 #include "platform/clock.h"
 #include "platform/module.h"
 #include "platform/process.h"
-#include "platform/profile.h"
 #include "platform/socket.h"
-#include "platform/window.h"
 #include "qor/qorlink.h"
 
 using namespace qor;
 using bench::Clock;
+using bench::host_pipe;
+using bench::host_type;
+using bench::three_digits;
+using bench::touch;
+using bench::within;
 using linkserver::Transport;
 
 namespace fs = std::filesystem;
@@ -59,31 +63,6 @@ namespace fs = std::filesystem;
 namespace {
 
 // ---------------------------------------------------------------- shared --
-
-std::string three_digits(int i) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%03d", i);
-  return text;
-}
-
-std::string host_pipe(int host) { return "H" + three_digits(host); }
-std::string host_type(int host) { return "T" + three_digits(host); }
-
-bool touch(const fs::path& file) {
-  std::ofstream out(file);
-  return static_cast<bool>(out);
-}
-
-// Waits until `done` holds or `ms` have passed; whether it held.
-template <typename Done>
-bool within(std::uint32_t ms, Done done) {
-  std::uint32_t start = platform::tick_ms();
-  while (!done()) {
-    if (platform::tick_ms() - start >= ms) return false;
-    platform::sleep_ms(10);
-  }
-  return true;
-}
 
 // ------------------------------------------------------------------ host --
 
@@ -155,14 +134,6 @@ struct Outcome {
   double seconds = 0;  // the terminals' run
 };
 
-std::string program_path(const std::string& name) {
-  std::string folder = platform::folder_of(platform::executable_path());
-#ifdef _WIN32
-  return folder + "\\" + name + ".exe";
-#else
-  return folder + "/" + name;
-#endif
-}
 
 // A port the system just handed out for a socket of this kind (another
 // program may take it before the link server does: the start is retried).
@@ -183,41 +154,21 @@ std::uint16_t free_port(platform::SocketKind kind) {
 // to the link server itself).
 class LinkServer {
  public:
-  LinkServer(const fs::path& folder, const std::string& instance, int hosts) {
-    fs::create_directories(folder);
-    std::string ini = (folder / (instance + ".ini")).string();
-    platform::write_profile_string(ini, "Global Parameters", "Host ID", "999");
-    for (int k = 0; k < hosts; ++k)
-      platform::write_profile_string(ini, "DISPATCHER", "Dispatch_" + three_digits(k),
-                                     "pipe|" + host_pipe(k) + "|" + host_type(k) + "|000|Y");
-    for (int attempt = 0; attempt < 5 && window_ == platform::no_window; ++attempt) {
-      udp = free_port(platform::SocketKind::datagram);
-      tcp = free_port(platform::SocketKind::stream);
-      process_ =
-          platform::start_process(platform::quote_argument(program_path("qorlink")) + " --instance " + instance +
-                                      " --policy nak --udp " + std::to_string(udp) + " --tcp " + std::to_string(tcp),
-                                  folder.string());
-      within(15000, [&] {
-        return !process_.started() || !process_.running() ||
-               (window_ = platform::find_window(instance)) != platform::no_window;
-      });
-    }
-  }
-  ~LinkServer() {
-    if (!process_.started()) return;
-    platform::ask_to_quit(process_.main_thread());
-    if (!process_.wait(15000)) process_.kill();
-  }
-  LinkServer(const LinkServer&) = delete;
-  LinkServer& operator=(const LinkServer&) = delete;
+  LinkServer(const fs::path& folder, const std::string& instance, int hosts)
+      : server_(folder, instance, hosts, {true, "999", 5}, [this] {
+          // Fresh ports for every attempt: another run may have taken one.
+          udp = free_port(platform::SocketKind::datagram);
+          tcp = free_port(platform::SocketKind::stream);
+          return "--policy nak --udp " + std::to_string(udp) + " --tcp " + std::to_string(tcp);
+        }) {}
 
-  bool up() const { return window_ != platform::no_window && process_.running(); }
+  bool up() const { return server_.up(); }
 
+  // Declared before the server: the server's start sets them.
   std::uint16_t udp = 0, tcp = 0;
 
  private:
-  platform::Process process_;
-  platform::WindowHandle window_ = platform::no_window;
+  bench::StandInServer server_;
 };
 
 // The terminals of a run, one block of consecutive numbers per host, all at

@@ -17,16 +17,6 @@ namespace {
 // real one always builds a fresh connection object.
 constexpr const char* dummy_instance = "VeryDummy";
 
-std::int32_t leading_number(const std::string& text) {
-  long long value = 0;
-  for (char c : text) {
-    if (!std::isdigit(static_cast<unsigned char>(c))) break;
-    value = value * 10 + (c - '0');
-    if (value > 2147483647) value = 2147483647;
-  }
-  return static_cast<std::int32_t>(value);
-}
-
 std::int32_t read_once(const char* machine, const char* instance, std::int32_t* terminal, std::int32_t wait_ms,
                        char* pipe_name_and_type, char* buffer, std::int32_t buffer_size) {
   Connection connection;
@@ -58,13 +48,23 @@ std::int32_t read_once(const char* machine, const char* instance, std::int32_t* 
 
 }  // namespace
 
+std::int32_t leading_digits(const std::string& text) {
+  long long value = 0;
+  for (char c : text) {
+    if (!std::isdigit(static_cast<unsigned char>(c))) break;
+    value = value * 10 + (c - '0');
+    if (value > 2147483647) value = 2147483647;  // a huge number stays a number
+  }
+  return static_cast<std::int32_t>(value);
+}
+
 SplitMessage split_message(const std::string& text) {
   SplitMessage message;
   message.data = text;
   std::size_t bar = message.data.find('|');
   if (bar != std::string::npos && bar > 0) {
     message.has_terminal = true;
-    message.terminal = leading_number(message.data.substr(0, bar));
+    message.terminal = leading_digits(message.data.substr(0, bar));
     message.data.erase(0, bar + 1);
   }
   bar = message.data.find('|');

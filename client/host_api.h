@@ -32,6 +32,10 @@ std::int32_t SendData(const char* machine, const char* instance, std::int32_t te
 
 std::int32_t CheckTerminal2(const char* machine, const char* instance, std::int32_t terminal, std::int32_t wait_ms);
 
+// The number the decimal digits at the start of a text make (0 when there
+// are none; no sign, no blanks), kept within 32 bits.
+std::int32_t leading_digits(const std::string& text);
+
 // A delivered message taken apart: "<terminal>|<type>|<data>",
 // "<terminal>|<data>" or a bare text. A field is taken only when its "|" is
 // not the first character of what is left.

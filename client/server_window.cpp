@@ -1,8 +1,8 @@
 #include "client/server_window.h"
 
-#include <cctype>
 #include <cstdio>
 
+#include "client/host_api.h"
 #include "link/connection_texts.h"
 #include "link/cqornet_win_pipe.h"
 #include "link/names.h"
@@ -12,12 +12,7 @@ namespace qor::client {
 
 int instance_number(const std::string& instance) {
   if (instance.compare(0, 6, "QORLNK") != 0) return -1;
-  long long number = 0;
-  for (std::size_t i = 6; i < instance.size() && std::isdigit(static_cast<unsigned char>(instance[i])); ++i) {
-    number = number * 10 + (instance[i] - '0');
-    if (number > 2147483647) number = 2147483647;  // a huge number stays a number
-  }
-  return static_cast<int>(number);
+  return leading_digits(instance.substr(6));
 }
 
 std::vector<std::string> main_window_titles(const std::string& instance) {
