@@ -143,10 +143,17 @@ TEST(TerminalRoad, HostileTrafficLeavesTheLinkServerServing) {
   }
 
   // Still serving: a real terminal over each transport gets its frame taken.
+  // The flood may still fill the link server's UDP receive buffer and drop
+  // the terminal's datagrams: like a real terminal it sends again when no
+  // acknowledgement comes.
   for (const char* transport : {"udp", "tcp"}) {
-    platform::Process terminal =
-        start("qorterm", std::string("--") + transport + " --port " + road.port_of(transport) + " --terminal 7 ORD|STILL-THERE");
-    EXPECT_EQ(finish(terminal), 0) << transport;
+    int code = -1;
+    for (int attempt = 0; attempt < 3 && code != 0; ++attempt) {
+      platform::Process terminal = start("qorterm", std::string("--") + transport + " --port " +
+                                                        road.port_of(transport) + " --terminal 7 ORD|STILL-THERE");
+      code = finish(terminal);
+    }
+    EXPECT_EQ(code, 0) << transport;
   }
   EXPECT_TRUE(road.server->process().running());
 #if defined(__SANITIZE_ADDRESS__)
